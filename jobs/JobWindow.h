@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The window operations the job monitor and the queue runner need. The main
+// window implements them over its controls; tests use a fake.
+class IJobWindow
+{
+public:
+    virtual ~IJobWindow() = default;
+
+    // Progress log (LogListBox)
+    virtual void ClearLog() = 0;
+    // Appends an entry and scrolls to it without leaving it highlighted.
+    virtual void AppendLog(const QByteArray &entry) = 0;
+
+    // Output pane (Memo1); its text is single-byte, counted in bytes.
+    virtual void SetMemoText(const QByteArray &text) = 0;
+    // Character index where the 0-based line starts, -1 when there is no such line.
+    virtual int MemoLineIndex(int line) const = 0;
+    // A start of -1 only clears the selection; the caret stays where it is.
+    virtual void SetMemoSelection(int start, int length) = 0;
+
+    // Buttons and the busy mark of the Parse menu item
+    virtual void SetRunBtnEnabled(bool enabled) = 0;
+    virtual void SetAbortBtnEnabled(bool enabled) = 0;
+    virtual void SetExitBtnEnabled(bool enabled) = 0;
+    virtual void SetParseMenuItemTag(int tag) = 0;
+
+    // Input queue (JobListBox): full paths with a tick each
+    virtual int JobCount() const = 0;
+    virtual QString JobText(int index) const = 0;
+    virtual bool JobChecked(int index) const = 0;
+    virtual void DeleteJob(int index) = 0;
+
+    // Processed list (DoneListBox)
+    virtual void ClearDone() = 0;
+    virtual void AppendDone(const QString &path) = 0;
+
+    virtual void SetOutLabCaption(const QString &caption) = 0;
+    virtual bool PowerOffChecked() const = 0;
+
+    // SaveDialog1: asks for an output file name. Returns false on Cancel.
+    virtual bool AskOutputFileName(const QString &filter, const QString &defaultSuffix,
+                                   QString &fileName) = 0;
+};
