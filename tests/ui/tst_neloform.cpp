@@ -1,0 +1,448 @@
+// The main window offscreen: the queue and the processed list, drops, the
+// popup menu, the "X" argument, Exit, closing, and the window operations the
+// runner uses. Notices, errors and file dialogs are recorded; nothing is
+// ever powered off.
+
+#include "jobs/CommandLine.h"
+#include "platform/Dialogs.h"
+#include "platform/Notices.h"
+#include "platform/PowerOff.h"
+#include "ui/NeloForm.h"
+
+#include <QtTest>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <memory>
+
+namespace {
+
+class RecordingPowerOff : public IPowerOff
+{
+public:
+    void PowerOff() override { ++calls; }
+    int calls = 0;
+};
+
+class RecordingClipboard : public IClipboard
+{
+public:
+    void SetText(const QString &text) override { texts << text; }
+    QStringList texts;
+};
+
+QStringList entries(const QListWidget *list)
+{
+    QStringList result;
+    for (int i = 0; i < list->count(); ++i)
+        result << list->item(i)->text();
+    return result;
+}
+
+} // namespace
+
+class TestNeloForm : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QStringList m_notices;
+    QStringList m_errors;
+    QList<Dialogs::Request> m_requests;
+    QStringList m_answer;
+    RecordingPowerOff m_powerOff;
+    RecordingClipboard m_clipboard;
+    int m_quits = 0;
+    bool m_trayAvailable = true;
+    std::unique_ptr<TForm1> m_form;
+
+    QString settingsPath() const { return m_dir.filePath(QStringLiteral("nelo.INI")); }
+
+    void writeSettings(const QByteArray &body)
+    {
+        QFile file(settingsPath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(body);
+    }
+
+    // A window as Nelo's main makes it, with settings that need no dialog.
+    std::unique_ptr<TForm1> makeForm(const QStringList &arguments = {QStringLiteral("nelo")},
+                                     const QString &settingsFile = QString())
+    {
+        TForm1::Environment environment;
+        environment.arguments = arguments;
+        environment.settingsFile = settingsFile.isEmpty() ? settingsPath() : settingsFile;
+        environment.clipboard = &m_clipboard;
+        environment.powerOff = &m_powerOff;
+        environment.trayAvailable = [this] { return m_trayAvailable; };
+        environment.quit = [this] { ++m_quits; };
+        auto form = std::make_unique<TForm1>(environment);
+        form->FormCreate();
+        return form;
+    }
+
+    template <class T>
+    T *control(const char *name) const
+    {
+        T *widget = m_form->findChild<T *>(QLatin1String(name));
+        if (!widget)
+            qFatal("no control %s", name);
+        return widget;
+    }
+    QListWidget *jobs() const { return control<QListWidget>("JobListBox"); }
+    QListWidget *done() const { return control<QListWidget>("DoneListBox"); }
+    QAction *parseItem() const { return control<QAction>("ParseMenuItem"); }
+    QAction *egItem() const { return control<QAction>("EgMenuItem"); }
+
+    // Drops local files on the input queue the way the desktop does.
+    void drop(const QStringList &paths)
+    {
+        QList<QUrl> urls;
+        for (const QString &path : paths)
+            urls << QUrl::fromLocalFile(path);
+        QMimeData mime;
+        mime.setUrls(urls);
+        QWidget *target = jobs()->viewport();
+        const QPointF at(10, 10);
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent dropEvent(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &dropEvent);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        Notices::SetNoticePresenter([this](const QString &text) { m_notices << text; });
+        Notices::SetErrorPresenter([this](const QString &text) { m_errors << text; });
+        Dialogs::SetAnswerer([this](const Dialogs::Request &request) {
+            m_requests << request;
+            return m_answer;
+        });
+    }
+
+    void init()
+    {
+        m_notices.clear();
+        m_errors.clear();
+        m_requests.clear();
+        m_answer.clear();
+        m_quits = 0;
+        m_trayAvailable = true;
+        writeSettings("[Settings]\nEXEFile=/opt/firefly/firefly\nDirList=/tmp/work\n");
+        m_form = makeForm();
+    }
+
+    void cleanup() { m_form.reset(); }
+
+    void startState()
+    {
+        QCOMPARE(m_form->windowTitle(), QStringLiteral("Nelo - Korvane"));
+        QCOMPARE(m_form->minimumWidth(), 754);
+        QCOMPARE(m_form->maximumWidth(), 755);
+        QCOMPARE(m_form->minimumHeight(), 600);
+        QVERIFY(control<QPushButton>("RunBtn")->isEnabled());
+        QVERIFY(!control<QPushButton>("AbortBtn")->isEnabled());
+        QVERIFY(control<QPushButton>("ExitBtn")->isEnabled());
+        QVERIFY(!control<QCheckBox>("PowerOffCB")->isChecked());
+        QCOMPARE(control<QLabel>("OutLab")->text(), QStringLiteral("Active Job:"));
+        QCOMPARE(jobs()->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(done()->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QVERIFY(control<QPlainTextEdit>("Memo1")->isReadOnly());
+        QCOMPARE(m_form->SettingsDialog()->isVisible(), false);
+        QCOMPARE(m_form->JobSettings().EXEFile, QStringLiteral("/opt/firefly/firefly"));
+        QCOMPARE(m_form->PopupMenu1->actions(), (QList<QAction *>{parseItem(), egItem()}));
+    }
+
+    void dropOnQueue_data()
+    {
+        QTest::addColumn<QStringList>("dropped");
+        QTest::addColumn<QStringList>("queued");
+        QTest::addColumn<QStringList>("notices");
+        const QString input = QStringLiteral("/data/run 1/water.inp");
+        QTest::newRow("one input") << QStringList{input} << QStringList{"/old.inp", input} << QStringList{};
+        QTest::newRow("any extension") << QStringList{"/data/notes.txt"} << QStringList{"/old.inp", "/data/notes.txt"}
+                                       << QStringList{};
+        QTest::newRow("a folder") << QStringList{"/data/run 1"} << QStringList{"/old.inp", "/data/run 1"}
+                                  << QStringList{};
+        QTest::newRow("two files") << QStringList{input, "/data/b.inp"} << QStringList{"/old.inp"}
+                                   << QStringList{"You can drop only one file at a time!"};
+    }
+    void dropOnQueue()
+    {
+        QFETCH(QStringList, dropped);
+        QFETCH(QStringList, queued);
+        QFETCH(QStringList, notices);
+        m_form->AddJob(QStringLiteral("/old.inp"));
+        jobs()->item(0)->setCheckState(Qt::Unchecked);
+        drop(dropped);
+        QCOMPARE(entries(jobs()), queued);
+        QCOMPARE(m_notices, notices);
+        QVERIFY(!m_form->JobChecked(0));
+        for (int i = 1; i < jobs()->count(); ++i)
+            QVERIFY(m_form->JobChecked(i));
+    }
+
+    void dragOfNonFilesIsRefused()
+    {
+        QMimeData mime;
+        mime.setUrls({QUrl(QStringLiteral("https://example.org/water.inp"))});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(jobs()->viewport(), &enter);
+        QVERIFY(!enter.isAccepted());
+        QCOMPARE(jobs()->count(), 0);
+    }
+
+    void addInputFiles()
+    {
+        m_form->AddJob(QStringLiteral("/first.inp"));
+        m_answer = QStringList{"/b/c.inp", "/a/a.inp", "/b/c.inp"};
+        QTest::mouseClick(control<QPushButton>("InputBtn"), Qt::LeftButton);
+        QCOMPARE(entries(jobs()), (QStringList{"/first.inp", "/b/c.inp", "/a/a.inp", "/b/c.inp"}));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(m_form->JobChecked(i));
+        QCOMPARE(m_requests.size(), 1);
+        QCOMPARE(m_requests[0].kind, Dialogs::Kind::OpenFiles);
+        QCOMPARE(m_requests[0].filter, QStringLiteral("Firefly input files (*.inp)|*.inp|All files (*.*)|*.*"));
+        QCOMPARE(m_requests[0].defaultSuffix, QStringLiteral("inp"));
+        QVERIFY(done()->count() == 0);
+
+        m_answer.clear(); // Cancel
+        QTest::mouseClick(control<QPushButton>("InputBtn"), Qt::LeftButton);
+        QCOMPARE(jobs()->count(), 4);
+    }
+
+    void addOutputFilesTouchesOnlyTheProcessedList()
+    {
+        m_form->AddJob(QStringLiteral("/q.inp"));
+        m_form->AppendDone(QStringLiteral("/x.out"));
+        m_answer = QStringList{"/r/b.out", "/r/a.out"};
+        QTest::mouseClick(control<QPushButton>("OutputBtn"), Qt::LeftButton);
+        QCOMPARE(entries(done()), (QStringList{"/x.out", "/r/b.out", "/r/a.out"}));
+        QCOMPARE(entries(jobs()), QStringList{"/q.inp"});
+        QVERIFY(!done()->item(1)->data(Qt::CheckStateRole).isValid());
+        QCOMPARE(m_requests.last().filter, QStringLiteral("Firefly output files (*.out)|*.out|All files (*.*)|*.*"));
+        QCOMPARE(m_requests.last().defaultSuffix, QStringLiteral("out"));
+    }
+
+    void removeSelected_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QStringList>("left");
+        const QStringList all{"1", "2", "3", "4", "5"};
+        QTest::newRow("queue 2 and 4") << "JobListBox" << "DeleteInBtn" << QList<int>{1, 3}
+                                       << QStringList{"1", "3", "5"};
+        QTest::newRow("processed 2 and 4") << "DoneListBox" << "DeleteOutBtn" << QList<int>{1, 3}
+                                           << QStringList{"1", "3", "5"};
+        QTest::newRow("queue nothing selected") << "JobListBox" << "DeleteInBtn" << QList<int>{} << all;
+        QTest::newRow("processed first and last") << "DoneListBox" << "DeleteOutBtn" << QList<int>{0, 4}
+                                                  << QStringList{"2", "3", "4"};
+        QTest::newRow("queue all") << "JobListBox" << "DeleteInBtn" << QList<int>{0, 1, 2, 3, 4} << QStringList{};
+    }
+    void removeSelected()
+    {
+        QFETCH(QString, list);
+        QFETCH(QString, button);
+        QFETCH(QList<int>, selected);
+        QFETCH(QStringList, left);
+        QListWidget *target = control<QListWidget>(qPrintable(list));
+        QListWidget *other = target == jobs() ? done() : jobs();
+        for (const char *text : {"1", "2", "3", "4", "5"}) {
+            if (target == jobs())
+                m_form->AddJob(QLatin1String(text));
+            else
+                m_form->AppendDone(QLatin1String(text));
+        }
+        other->addItem(QStringLiteral("other"));
+        other->item(0)->setSelected(true);
+        // Ticks play no part: untick one that is removed and one that stays.
+        if (target == jobs()) {
+            jobs()->item(1)->setCheckState(Qt::Unchecked);
+            jobs()->item(2)->setCheckState(Qt::Unchecked);
+        }
+        for (int row : selected)
+            target->item(row)->setSelected(true);
+        QTest::mouseClick(control<QPushButton>(qPrintable(button)), Qt::LeftButton);
+        QCOMPARE(entries(target), left);
+        QCOMPARE(entries(other), QStringList{"other"});
+    }
+
+    void popupMenu_data()
+    {
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<int>("parseTag");
+        QTest::addColumn<bool>("parseEnabled");
+        QTest::addColumn<bool>("egEnabled");
+        QTest::newRow("empty list") << 0 << 0 << false << false;
+        QTest::newRow("empty list during a run") << 0 << 1 << false << false;
+        QTest::newRow("at rest") << 2 << 0 << true << true;
+        QTest::newRow("during a run") << 2 << 1 << false << true;
+    }
+    void popupMenu()
+    {
+        QFETCH(int, entries);
+        QFETCH(int, parseTag);
+        QFETCH(bool, parseEnabled);
+        QFETCH(bool, egEnabled);
+        for (int i = 0; i < entries; ++i)
+            m_form->AppendDone(QStringLiteral("/r/%1.out").arg(i));
+        m_form->SetParseMenuItemTag(parseTag);
+        // Opening the menu runs PopupMenu1Popup.
+        emit m_form->PopupMenu1->aboutToShow();
+        QCOMPARE(parseItem()->isEnabled(), parseEnabled);
+        QCOMPARE(egItem()->isEnabled(), egEnabled);
+        // The busy mark is lifted when the run ends.
+        m_form->SetParseMenuItemTag(0);
+        emit m_form->PopupMenu1->aboutToShow();
+        QCOMPARE(parseItem()->isEnabled(), entries > 0);
+    }
+
+    void homoLumoItem_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("visible");
+        QTest::newRow("X") << QStringList{"nelo", "X"} << true;
+        QTest::newRow("X then more") << QStringList{"nelo", "X", "other"} << true;
+        QTest::newRow("x") << QStringList{"nelo", "x"} << false;
+        QTest::newRow("none") << QStringList{"nelo"} << false;
+        QTest::newRow("X second") << QStringList{"nelo", "-v", "X"} << false;
+        QTest::newRow("XX") << QStringList{"nelo", "XX"} << false;
+        QTest::newRow("X with blank") << QStringList{"nelo", "X "} << false;
+    }
+    void homoLumoItem()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, visible);
+        m_form = makeForm(arguments);
+        QCOMPARE(egItem()->isVisible(), visible);
+        QVERIFY(parseItem()->isVisible());
+    }
+
+    void exitSavesThenQuits()
+    {
+        m_form->JobSettings().CPUcores = QStringLiteral("4");
+        QTest::mouseClick(control<QPushButton>("ExitBtn"), Qt::LeftButton);
+        QVERIFY(m_errors.isEmpty());
+        QCOMPARE(m_quits, 1);
+        QFile file(settingsPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("CPUcores=4"));
+    }
+
+    void exitWithUnwritableSettingsKeepsRunning()
+    {
+        // A settings path below a plain file can be written by nobody, root included.
+        const QString blocker = m_dir.filePath(QStringLiteral("plain-file"));
+        QFile plain(blocker);
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        const QString unwritable = blocker + QStringLiteral("/nelo.INI");
+        m_form = makeForm({QStringLiteral("nelo")}, unwritable);
+        m_form->show();
+        QTest::mouseClick(control<QPushButton>("ExitBtn"), Qt::LeftButton);
+        QCOMPARE(m_errors, QStringList{QStringLiteral("Unable to write to %1.").arg(unwritable)});
+        QCOMPARE(m_quits, 0);
+        QVERIFY(m_form->isVisible());
+        QVERIFY(control<QPushButton>("ExitBtn")->isEnabled());
+    }
+
+    void closeHidesOrMinimises_data()
+    {
+        QTest::addColumn<bool>("tray");
+        QTest::newRow("notification area") << true;
+        QTest::newRow("no notification area") << false;
+    }
+    void closeHidesOrMinimises()
+    {
+        QFETCH(bool, tray);
+        m_trayAvailable = tray;
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QVERIFY(!m_form->close());
+        if (tray) {
+            QVERIFY(!m_form->isVisible());
+        } else {
+            QVERIFY(m_form->isVisible());
+            QVERIFY(m_form->isMinimized());
+        }
+        QCOMPARE(m_quits, 0);
+        m_form->TrayIcon1DblClick();
+        QVERIFY(m_form->isVisible());
+        QVERIFY(!m_form->isMinimized());
+    }
+
+    void progressLogAndPane()
+    {
+        auto *log = control<QListWidget>("LogListBox");
+        m_form->AppendLog("*** BEGINNING GEOMETRY SEARCH ***");
+        m_form->AppendLog("STEP =   1\r\n  x MAXIMUM GRADIENT =  0.0123");
+        QCOMPARE(log->count(), 2);
+        QVERIFY(log->selectedItems().isEmpty());
+        QCOMPARE(log->item(1)->data(Qt::UserRole).toByteArray(), QByteArray("STEP =   1\r\n  x MAXIMUM GRADIENT =  0.0123"));
+        QVERIFY(!log->item(1)->text().contains(QLatin1Char('\n')));
+        m_form->ClearLog();
+        QCOMPARE(log->count(), 0);
+
+        // Latin-1 bytes and CR LF lines; line starts through the blocks.
+        auto *memo = control<QPlainTextEdit>("Memo1");
+        m_form->SetMemoText("a\r\nb\xb5\r\nccc");
+        QCOMPARE(memo->toPlainText(), QString::fromLatin1("a\nb\xb5\nccc"));
+        QCOMPARE(m_form->MemoLineIndex(0), 0);
+        QCOMPARE(m_form->MemoLineIndex(2), 5);
+        QCOMPARE(m_form->MemoLineIndex(3), -1);
+        m_form->SetMemoSelection(2, 2);
+        QCOMPARE(memo->textCursor().selectedText(), QString::fromLatin1("b\xb5"));
+        m_form->SetMemoSelection(-1, 0);
+        QVERIFY(!memo->textCursor().hasSelection());
+        m_form->FormPaint();
+        QCOMPARE(memo->textCursor().position(), memo->document()->characterCount() - 1);
+    }
+
+    void saveDialogForOutputNames()
+    {
+        QString name = QStringLiteral("unchanged");
+        m_answer.clear();
+        QVERIFY(!m_form->AskOutputFileName(QStringLiteral("F (*.out)|*.out"), QStringLiteral("out"), name));
+        QCOMPARE(name, QStringLiteral("unchanged"));
+        m_answer = QStringList{"/r/chosen.out"};
+        QVERIFY(m_form->AskOutputFileName(QStringLiteral("F (*.out)|*.out"), QStringLiteral("out"), name));
+        QCOMPARE(name, QStringLiteral("/r/chosen.out"));
+        QCOMPARE(m_requests.last().kind, Dialogs::Kind::SaveFile);
+    }
+
+    void settingsDialogFirstWhenNothingIsSet()
+    {
+        QFile::remove(settingsPath());
+        bool dialogSeen = false;
+        bool mainWindowShown = true;
+        QTimer::singleShot(0, this, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            dialogSeen = modal && modal->objectName() == QLatin1String("SettingsDlg");
+            mainWindowShown = m_form && m_form->isVisible();
+            if (auto *dialog = qobject_cast<QDialog *>(modal))
+                dialog->reject();
+        });
+        m_form.reset();
+        m_form = makeForm();
+        QVERIFY(dialogSeen);
+        QVERIFY(!mainWindowShown);
+        QVERIFY(m_form->JobSettings().EXEFile.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestNeloForm)
+#include "tst_neloform.moc"
