@@ -5,12 +5,15 @@
 #include "analysis/ReportForm.h"
 #include "platform/ErrorReport.h"
 #include "platform/MessageBoxes.h"
+#include "platform/SettingsLocation.h"
 #include "ui/AboutForm.h"
 #include "ui/NeloForm.h"
 
 #include <NeloVersion.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 
 #include <memory>
@@ -36,12 +39,14 @@ public:
     }
 };
 
-// NELO_SETTINGS_FILE names another settings file than the one beside the
-// executable (tests, trying a second configuration).
 QString settingsFile()
 {
-    const QString chosen = qEnvironmentVariable("NELO_SETTINGS_FILE");
-    return chosen.isEmpty() ? SettingsFilePath() : chosen;
+    const QString chosen = ChooseSettingsFile(qEnvironmentVariable("NELO_SETTINGS_FILE"), SettingsFilePath(),
+                                              UserSettingsFile());
+    // The user's own file may live in a folder that does not exist yet; Exit
+    // writes the file beside its temporary copy there.
+    QDir().mkpath(QFileInfo(chosen).absolutePath());
+    return chosen;
 }
 
 } // namespace
