@@ -4,6 +4,7 @@
 // ever powered off.
 
 #include "jobs/CommandLine.h"
+#include "tests/helpers/ArgvRecord.h"
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
 #include "platform/PowerOff.h"
@@ -422,6 +423,72 @@ private slots:
         QVERIFY(m_form->AskOutputFileName(QStringLiteral("F (*.out)|*.out"), QStringLiteral("out"), name));
         QCOMPARE(name, QStringLiteral("/r/chosen.out"));
         QCOMPARE(m_requests.last().kind, Dialogs::Kind::SaveFile);
+    }
+
+    void viewers_data()
+    {
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<bool>("textEditor");
+        QTest::newRow("Edit as Text") << "EditBtn" << "JobListBox" << true;
+        QTest::newRow("queue double-click") << "dblclick" << "JobListBox" << true;
+        QTest::newRow("Edit geometry") << "ShowInpGeoBtn" << "JobListBox" << false;
+        QTest::newRow("View as Text") << "ViewBtn" << "DoneListBox" << true;
+        QTest::newRow("processed double-click") << "dblclick" << "DoneListBox" << true;
+        QTest::newRow("Show geometry") << "ShowOutGeoBtn" << "DoneListBox" << false;
+    }
+    void viewers()
+    {
+        QFETCH(QString, trigger);
+        QFETCH(QString, list);
+        QFETCH(bool, textEditor);
+        const QString record = m_dir.filePath(QStringLiteral("argv.record"));
+        QFile::remove(record);
+        qputenv("NELO_ARGV_RECORD", QFile::encodeName(record));
+        // The other editor is one that cannot start: a mix-up leaves no record.
+        const QString missing = m_dir.filePath(QStringLiteral("no such editor"));
+        m_form->JobSettings().TxtFile = textEditor ? QStringLiteral(NELO_ARGV_RECORDER) : missing;
+        m_form->JobSettings().MolFile = textEditor ? missing : QStringLiteral(NELO_ARGV_RECORDER);
+
+        QListWidget *target = control<QListWidget>(qPrintable(list));
+        const QString folder = QDir(m_dir.path()).canonicalPath() + QStringLiteral("/run 1");
+        QVERIFY(QDir().mkpath(folder));
+        const QStringList paths{folder + "/a.x", folder + "/water 2.x", folder + "/c.x"};
+        for (const QString &path : paths) {
+            if (target == jobs())
+                m_form->AddJob(path);
+            else
+                m_form->AppendDone(path);
+        }
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        // Two entries selected, the focus on a third: the focused one opens.
+        target->setCurrentRow(1, QItemSelectionModel::NoUpdate);
+        target->item(0)->setSelected(true);
+        target->item(2)->setSelected(true);
+        if (trigger == QLatin1String("dblclick")) {
+            const QRect rect = target->visualItemRect(target->item(1));
+            QTest::mouseDClick(target->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+        } else {
+            QTest::mouseClick(control<QPushButton>(qPrintable(trigger)), Qt::LeftButton);
+        }
+        const ArgvRecord started = ArgvRecord::waitFor(record);
+        QVERIFY(started.valid);
+        QCOMPARE(QFile::decodeName(started.args.value(0)), QStringLiteral(NELO_ARGV_RECORDER));
+        QCOMPARE(started.arguments(), QStringList{paths[1]});
+        QCOMPARE(QFile::decodeName(started.workingDirectory), folder);
+        QVERIFY(m_notices.isEmpty());
+    }
+
+    void viewerNoticeWithEmptyQueue()
+    {
+        m_form->JobSettings().TxtFile.clear();
+        QTest::mouseClick(control<QPushButton>("EditBtn"), Qt::LeftButton);
+        QCOMPARE(m_notices, QStringList{"Enter a path for the Text Editor executable in the Settings."});
+        m_form->JobSettings().MolFile.clear();
+        QTest::mouseClick(control<QPushButton>("ShowOutGeoBtn"), Qt::LeftButton);
+        QCOMPARE(m_notices.size(), 2);
+        QVERIFY(m_notices[1].contains(QLatin1String("Molecule Editor")));
     }
 
     void settingsDialogFirstWhenNothingIsSet()
