@@ -491,6 +491,72 @@ private slots:
         QVERIFY(m_notices[1].contains(QLatin1String("Molecule Editor")));
     }
 
+    // A whole run with the Firefly stand-in: the window is closed while the
+    // job runs, the run goes on behind it, and the popup menu keeps Parse
+    // busy while HOMO-LUMO stays available.
+    void closeDuringARun()
+    {
+        const QString work = m_dir.filePath(QStringLiteral("work"));
+        QVERIFY(QDir().mkpath(work));
+        m_form->JobSettings().EXEFile = QStringLiteral(NELO_FIREFLY_STANDIN);
+        m_form->JobSettings().AutoDir = true;
+        m_form->JobSettings().DirList = work;
+        m_form->JobSettings().OutputFormat = 0;
+        const QString input = m_dir.filePath(QStringLiteral("water opt.inp"));
+        {
+            QFile file(input);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(" $CONTRL RUNTYP=OPTIMIZE $END\r\n $BASIS GBASIS=N31 NGAUSS=6 $END\r\n"
+                       " $DATA\r\nWater\r\nC1\r\nO 8.0 0.0 0.0 0.0\r\nH 1.0 0.0 0.76 0.59\r\n"
+                       "H 1.0 0.0 -0.76 0.59\r\n $END\r\n");
+        }
+        m_form->AddJob(input);
+        m_form->AppendDone(QStringLiteral("/old/previous.out"));
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+
+        bool acted = false;
+        bool closeRefused = false;
+        bool hiddenWhileRunning = false;
+        bool parseBusy = false;
+        bool homoLumoFree = false;
+        QTimer probe;
+        probe.setInterval(20);
+        connect(&probe, &QTimer::timeout, this, [&] {
+            // Act once the job runs and its output shows in the pane.
+            if (acted || !m_form->Runner().IsRunning() || control<QPlainTextEdit>("Memo1")->toPlainText().isEmpty())
+                return;
+            acted = true;
+            closeRefused = !m_form->close();
+            hiddenWhileRunning = !m_form->isVisible();
+            m_form->AppendDone(QStringLiteral("/old/other.out"));
+            emit m_form->PopupMenu1->aboutToShow();
+            parseBusy = !parseItem()->isEnabled();
+            homoLumoFree = egItem()->isEnabled();
+        });
+        probe.start();
+        QTest::mouseClick(control<QPushButton>("RunBtn"), Qt::LeftButton); // returns when the queue is done
+        probe.stop();
+
+        QVERIFY(acted);
+        QVERIFY(closeRefused);
+        QVERIFY(hiddenWhileRunning);
+        QVERIFY(parseBusy);
+        QVERIFY(homoLumoFree);
+        QVERIFY(!m_form->isVisible());
+        QVERIFY(m_errors.isEmpty());
+        QCOMPARE(m_notices, QStringList{});
+        QCOMPARE(m_quits, 0);
+        QCOMPARE(jobs()->count(), 0);
+        const QString output = m_dir.filePath(QStringLiteral("water opt.out"));
+        QCOMPARE(entries(done()), (QStringList{"/old/other.out", output}));
+        QVERIFY(QFile::exists(output));
+        QVERIFY(control<QPushButton>("RunBtn")->isEnabled());
+        emit m_form->PopupMenu1->aboutToShow();
+        QVERIFY(parseItem()->isEnabled());
+        QCOMPARE(m_powerOff.calls, 0);
+    }
+
     void settingsDialogFirstWhenNothingIsSet()
     {
         QFile::remove(settingsPath());

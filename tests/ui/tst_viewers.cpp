@@ -4,6 +4,7 @@
 
 #include "platform/Notices.h"
 #include "platform/Viewers.h"
+#include "tests/helpers/ArgvRecord.h"
 
 #include <QtTest>
 
@@ -19,17 +20,6 @@ bool writeExecutable(const QString &path, const QByteArray &body)
     return file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
-QStringList readLines(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QStringList lines = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
 } // namespace
 
 class TestViewers : public QObject
@@ -39,7 +29,6 @@ class TestViewers : public QObject
 private:
     QTemporaryDir m_dir;
     QStringList m_notices;
-    QString m_recorder;
 
     QString record() const { return m_dir.filePath(QStringLiteral("argv.txt")); }
 
@@ -48,11 +37,8 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         Notices::SetNoticePresenter([this](const QString &text) { m_notices << text; });
-        // An "editor" that records its working directory and arguments, one a line.
-        m_recorder = m_dir.filePath(QStringLiteral("my editor"));
-        QVERIFY(writeExecutable(m_recorder, "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$VIEWER_RECORD.tmp\"\n"
-                                            "mv \"$VIEWER_RECORD.tmp\" \"$VIEWER_RECORD\"\n"));
         qputenv("VIEWER_RECORD", QFile::encodeName(record()));
+        qputenv("NELO_ARGV_RECORD", QFile::encodeName(m_dir.filePath(QStringLiteral("unused.record"))));
     }
 
     void init()
@@ -95,10 +81,16 @@ private slots:
         QFETCH(int, kind);
         QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("run 1")));
         const QString folder = QDir(m_dir.filePath(QStringLiteral("run 1"))).canonicalPath();
-        const QString file = folder + QStringLiteral("/water $1 'x'.out");
-        OpenInViewer(ViewerKind(kind), m_recorder, file);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record()), 10000);
-        QCOMPARE(readLines(record()), (QStringList{folder, file}));
+        const QString file = folder + QStringLiteral("/water $1 'x' \"y\".out");
+        const QString argvRecord = m_dir.filePath(QStringLiteral("argv.record"));
+        QFile::remove(argvRecord);
+        qputenv("NELO_ARGV_RECORD", QFile::encodeName(argvRecord));
+        OpenInViewer(ViewerKind(kind), QStringLiteral(NELO_ARGV_RECORDER), file);
+        const ArgvRecord started = ArgvRecord::waitFor(argvRecord);
+        QVERIFY(started.valid);
+        QCOMPARE(QFile::decodeName(started.args.value(0)), QStringLiteral(NELO_ARGV_RECORDER));
+        QCOMPARE(started.arguments(), QStringList{file});
+        QCOMPARE(QFile::decodeName(started.workingDirectory), folder);
         QVERIFY(m_notices.isEmpty());
     }
 
@@ -108,14 +100,13 @@ private slots:
         QTest::addColumn<bool>("programSet");
         QTest::addColumn<bool>("entryFocused");
         QTest::addColumn<QStringList>("notices");
-        QTest::addColumn<bool>("started");
         const QString text = QStringLiteral("Enter a path for the Text Editor executable in the Settings.");
         const QString mol = QStringLiteral("Enter a path for the Molecule Editor executable in the Settings.");
-        QTest::newRow("text, not set, entry") << int(ViewerKind::TextEditor) << false << true << QStringList{text} << false;
-        QTest::newRow("text, not set, no entry") << int(ViewerKind::TextEditor) << false << false << QStringList{text} << false;
-        QTest::newRow("molecule, not set, entry") << int(ViewerKind::MoleculeEditor) << false << true << QStringList{mol} << false;
-        QTest::newRow("molecule, set, no entry") << int(ViewerKind::MoleculeEditor) << true << false << QStringList{} << false;
-        QTest::newRow("text, set, no entry") << int(ViewerKind::TextEditor) << true << false << QStringList{} << false;
+        QTest::newRow("text, not set, entry") << int(ViewerKind::TextEditor) << false << true << QStringList{text};
+        QTest::newRow("text, not set, no entry") << int(ViewerKind::TextEditor) << false << false << QStringList{text};
+        QTest::newRow("molecule, not set, entry") << int(ViewerKind::MoleculeEditor) << false << true << QStringList{mol};
+        QTest::newRow("molecule, set, no entry") << int(ViewerKind::MoleculeEditor) << true << false << QStringList{};
+        QTest::newRow("text, set, no entry") << int(ViewerKind::TextEditor) << true << false << QStringList{};
     }
     void notices()
     {
@@ -123,15 +114,15 @@ private slots:
         QFETCH(bool, programSet);
         QFETCH(bool, entryFocused);
         QFETCH(QStringList, notices);
-        QFETCH(bool, started);
         // The entry is itself an executable: with no editor set it must
         // never be run in the editor's place.
         const QString entry = m_dir.filePath(QStringLiteral("job.inp"));
         QVERIFY(writeExecutable(entry, "#!/bin/sh\necho ran > \"$VIEWER_RECORD\"\n"));
-        OpenInViewer(ViewerKind(kind), programSet ? m_recorder : QString(), entryFocused ? entry : QString());
+        OpenInViewer(ViewerKind(kind), programSet ? QStringLiteral(NELO_ARGV_RECORDER) : QString(),
+                     entryFocused ? entry : QString());
         QCOMPARE(m_notices, notices);
         QTest::qWait(300);
-        QCOMPARE(QFile::exists(record()), started);
+        QVERIFY(!QFile::exists(record()));
     }
 
     void failedStartIsSilent()
