@@ -130,9 +130,10 @@ void TForm1::setUpControls()
 
     TrayIcon1 = new QSystemTrayIcon(this);
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
-    TrayIcon1->setIcon(QApplication::windowIcon());
+    const QIcon appIcon = QApplication::windowIcon();
+    TrayIcon1->setIcon(appIcon.isNull() ? QIcon(QStringLiteral(":/icons/nelo.png")) : appIcon);
     TrayIcon1->setToolTip(QStringLiteral(NELO_APPLICATION_TITLE));
-    if (m_env.trayAvailable())
+    if (QSystemTrayIcon::isSystemTrayAvailable())
         TrayIcon1->show();
 
     ui->JobListBox->setFocus();
@@ -174,6 +175,7 @@ void TForm1::connectHandlers()
 void TForm1::FormCreate()
 {
     SettingsDlg = new TSettingsDlg(m_settings, this);
+    SettingsDlg->setObjectName(QStringLiteral("SettingsDlg"));
     LoadSettings(m_settings, m_env.settingsFile);
     // Without Firefly or its working directories nothing can run: ask first,
     // before the main window is ever shown. Nelo goes on whatever the answer.

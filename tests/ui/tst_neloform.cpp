@@ -4,11 +4,13 @@
 // ever powered off.
 
 #include "jobs/CommandLine.h"
+#include "jobs/JobRunner.h"
 #include "tests/helpers/ArgvRecord.h"
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
 #include "platform/PowerOff.h"
 #include "ui/NeloForm.h"
+#include "ui/SettingsForm.h"
 
 #include <QtTest>
 
@@ -64,6 +66,8 @@ private:
     RecordingPowerOff m_powerOff;
     RecordingClipboard m_clipboard;
     int m_quits = 0;
+    bool m_settingsDialogShown = false;
+    bool m_mainWindowShownBeforeDialog = false;
     bool m_trayAvailable = true;
     std::unique_ptr<TForm1> m_form;
 
@@ -88,6 +92,16 @@ private:
         environment.trayAvailable = [this] { return m_trayAvailable; };
         environment.quit = [this] { ++m_quits; };
         auto form = std::make_unique<TForm1>(environment);
+        // Without Firefly and its folder the settings dialog comes first,
+        // modally: note it and cancel it.
+        m_settingsDialogShown = false;
+        QTimer::singleShot(0, this, [this] {
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                m_settingsDialogShown = dialog->objectName() == QLatin1String("SettingsDlg");
+                m_mainWindowShownBeforeDialog = dialog->parentWidget() && dialog->parentWidget()->isVisible();
+                dialog->reject();
+            }
+        });
         form->FormCreate();
         return form;
     }
@@ -295,6 +309,8 @@ private slots:
     }
     void popupMenu()
     {
+        // Started with "X", so HOMO-LUMO is offered (a hidden item is never enabled).
+        m_form = makeForm({QStringLiteral("nelo"), QStringLiteral("X")});
         QFETCH(int, entries);
         QFETCH(int, parseTag);
         QFETCH(bool, parseEnabled);
@@ -467,8 +483,11 @@ private slots:
         target->item(0)->setSelected(true);
         target->item(2)->setSelected(true);
         if (trigger == QLatin1String("dblclick")) {
-            const QRect rect = target->visualItemRect(target->item(1));
-            QTest::mouseDClick(target->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+            // The press of a double-click's first click focuses the entry.
+            const QPoint at = target->visualItemRect(target->item(1)).center() + QPoint(30, 0);
+            QTest::mousePress(target->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            QTest::mouseRelease(target->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            QTest::mouseDClick(target->viewport(), Qt::LeftButton, Qt::NoModifier, at);
         } else {
             QTest::mouseClick(control<QPushButton>(qPrintable(trigger)), Qt::LeftButton);
         }
@@ -557,23 +576,27 @@ private slots:
         QCOMPARE(m_powerOff.calls, 0);
     }
 
+    void settingsDialogFirstWhenNothingIsSet_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<bool>("dialog");
+        QTest::newRow("no settings file") << QByteArray() << true;
+        QTest::newRow("no Firefly") << QByteArray("[Settings]\nDirList=/tmp/work\n") << true;
+        QTest::newRow("no working directories") << QByteArray("[Settings]\nEXEFile=/opt/ff\nDirList=\n") << true;
+        QTest::newRow("both set") << QByteArray("[Settings]\nEXEFile=/opt/ff\nDirList=/tmp/work\n") << false;
+    }
     void settingsDialogFirstWhenNothingIsSet()
     {
-        QFile::remove(settingsPath());
-        bool dialogSeen = false;
-        bool mainWindowShown = true;
-        QTimer::singleShot(0, this, [&] {
-            QWidget *modal = QApplication::activeModalWidget();
-            dialogSeen = modal && modal->objectName() == QLatin1String("SettingsDlg");
-            mainWindowShown = m_form && m_form->isVisible();
-            if (auto *dialog = qobject_cast<QDialog *>(modal))
-                dialog->reject();
-        });
+        QFETCH(QByteArray, settings);
+        QFETCH(bool, dialog);
         m_form.reset();
+        QFile::remove(settingsPath());
+        if (!settings.isNull())
+            writeSettings(settings);
         m_form = makeForm();
-        QVERIFY(dialogSeen);
-        QVERIFY(!mainWindowShown);
-        QVERIFY(m_form->JobSettings().EXEFile.isEmpty());
+        QCOMPARE(m_settingsDialogShown, dialog);
+        QVERIFY(!m_mainWindowShownBeforeDialog);
+        QVERIFY(!m_form->isVisible());
     }
 };
 
