@@ -38,7 +38,7 @@ private slots:
         {
             QFile file(settings);
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("[Settings]\nEXEFile=/bin/true\nDirList=");
+            file.write("[Settings]\nEXEFile=" NELO_FIREFLY_STANDIN "\nDirList=");
             file.write(QFile::encodeName(dir.path()));
             file.write("\nAutoDir=1\n");
         }
