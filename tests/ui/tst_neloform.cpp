@@ -515,6 +515,7 @@ private slots:
     // busy while HOMO-LUMO stays available.
     void closeDuringARun()
     {
+        m_form = makeForm({QStringLiteral("nelo"), QStringLiteral("X")});
         const QString work = m_dir.filePath(QStringLiteral("work"));
         QVERIFY(QDir().mkpath(work));
         m_form->JobSettings().EXEFile = QStringLiteral(NELO_FIREFLY_STANDIN);
