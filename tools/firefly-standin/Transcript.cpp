@@ -62,6 +62,7 @@ private:
     void setup(const InputDeck &deck, const Model &model);
     void searchParameters(const Model &model);
     void coordinates(const std::vector<Atom> &atoms, const char *heading);
+    void distances(const std::vector<Atom> &atoms);
     void guess(const Model &model);
     void twoElectronIntegrals();
     void burst();
@@ -179,6 +180,7 @@ void Run::setup(const InputDeck &deck, const Model &model)
         m_out.line(Fmt(" %-10s%5.1f %17.10f%20.10f%20.10f", a.name.c_str(), double(a.charge), a.xyz[0] / 0.52917721092,
                        a.xyz[1] / 0.52917721092, a.xyz[2] / 0.52917721092));
     m_out.blank();
+    distances(deck.atoms);
     m_out.blank();
     m_out.line("     ATOMIC BASIS SET");
     m_out.line("     ----------------");
@@ -241,6 +243,36 @@ void Run::coordinates(const std::vector<Atom> &atoms, const char *heading)
     for (const Atom &a : atoms)
         m_out.line(Fmt(" %-10s%5.1f%15.10f%15.10f%15.10f", a.name.c_str(), double(a.charge), a.xyz[0], a.xyz[1],
                        a.xyz[2]));
+    m_out.blank();
+}
+
+// Distances between all atoms, four columns a block; "*" marks those below 3 angstrom.
+void Run::distances(const std::vector<Atom> &atoms)
+{
+    if (atoms.size() < 2 || atoms.size() > 50)
+        return;
+    m_out.line("          INTERNUCLEAR DISTANCES (ANGS.)");
+    m_out.line("          ------------------------------");
+    m_out.blank();
+    for (size_t first = 0; first < atoms.size(); first += 4) {
+        const size_t last = std::min(atoms.size(), first + 4);
+        std::string header(20, ' ');
+        for (size_t j = first; j < last; ++j)
+            header += Fmt("%-15s", atoms[j].name.c_str());
+        m_out.line(header.substr(0, header.size() - 5));
+        m_out.blank();
+        for (size_t i = 0; i < atoms.size(); ++i) {
+            std::string row = Fmt("%3zu  %-16s", i + 1, atoms[i].name.c_str());
+            for (size_t j = first; j < last; ++j) {
+                const double r = std::hypot(atoms[i].xyz[0] - atoms[j].xyz[0], atoms[i].xyz[1] - atoms[j].xyz[1],
+                                            atoms[i].xyz[2] - atoms[j].xyz[2]);
+                row += Fmt("%9.7f%s    ", r, i != j && r < 3.0 ? " *" : "  ");
+            }
+            m_out.line(row.substr(0, row.size() - 2));
+        }
+        m_out.blank();
+    }
+    m_out.line("  * ... LESS THAN  3.000");
     m_out.blank();
 }
 
@@ -590,6 +622,7 @@ int Run::write()
         if (k > 0) {
             m_out.line(Fmt(" NSERCH=%4zu", k));
             coordinates(model.steps[k].geometry, " COORDINATES OF ALL ATOMS ARE (ANGS)");
+            distances(model.steps[k].geometry);
             m_out.line(" ...... END OF ONE-ELECTRON INTEGRALS ......");
             m_out.line(" ...... END OF TWO-ELECTRON INTEGRALS .....");
             timing();
