@@ -4,13 +4,52 @@
 #include <QByteArrayList>
 #include <QString>
 
+#include <string_view>
+#include <vector>
+
 // One line of the HOMO-LUMO table for a finished Firefly output: the file's
 // name padded to 15 characters, HOMO, LUMO and gap in eV, total energy in
-// kcal/mol, separated by tabs.
+// kcal/mol, separated by tabs (none at the end).
 //
-// Throws EConvertError, EListError or EFileError when the output does not
-// hold what the layout promises.
+// The numbers are plain ASCII. The name field holds the file name in the file
+// system's encoding (QFile::encodeName), so show the line with
+// QFile::decodeName; for ASCII names that is the same as Latin-1.
+//
+// Throws EConvertError or EListError (the runtime's texts) when the output
+// does not hold what its printed layout promises, and EFileError when the
+// file cannot be read or a marker line is missing altogether.
 QByteArray ExtractOrbitalReport(const QByteArrayList &lines, const QString &fileName);
+QByteArray ExtractOrbitalReport(const std::vector<std::string_view> &lines, const QString &fileName);
 
 // Loads the file and extracts its line.
 QByteArray ExtractOrbitalReport(const QString &fileName);
+
+// The pieces of the report, for the dialog and the tests.
+namespace OrbitalReport {
+
+// Conversion factors, in extended precision; products are stored as double.
+constexpr long double HartreeToElectronvolt = 27.21138469L;
+constexpr long double HartreeToKcalPerMol = 627.5095L;
+
+// A whole number: leading blanks, an optional sign, decimal digits, nothing
+// else. Throws EConvertError::invalidInteger with the field's text.
+int ReadWholeNumber(std::string_view field);
+
+// A decimal number: blanks at both ends, an optional sign, digits with an
+// optional "." and fraction, an optional exponent. "." whatever the locale.
+// Throws EConvertError::invalidFloat with the field's text.
+long double ReadDecimalNumber(std::string_view field);
+
+// Fixed point, two decimals, at most ten significant digits, rounded half
+// away from zero from the value's 18 significant digits; the exponent form
+// above ten integer digits; no "-" on a value that rounds to zero.
+QByteArray FormatNumber(double value);
+
+// As FormatNumber, with a "+" when the value is 0 or more (HOMO, LUMO, Eg).
+QByteArray FormatSignedNumber(double value);
+
+// The file name after the last "/" without its extension, padded with
+// blanks to 15 characters.
+QByteArray NameField(const QString &fileName);
+
+} // namespace OrbitalReport

@@ -1,0 +1,100 @@
+#include "analysis/GeometryScanner.h"
+
+#include "analysis/TextLines.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t NotFound = std::string_view::npos;
+
+// Searches one marker in the text. The scan's position only grows, and every
+// occurrence a search finds is used at once (a hit, or the step marker that
+// moves the position past it), so each search starts behind everything the
+// previous search of the same marker read. A marker that is absent from some
+// position on stays absent for every later position and is not searched
+// again. Each byte is thus read at most once per marker, however many passes
+// the scan takes (the search-start marker, sought first in every pass, would
+// otherwise cost a pass over the rest of the text each time).
+class MarkerCursor
+{
+public:
+    MarkerCursor(std::string_view text, std::string_view marker) : m_text(text), m_marker(marker) {}
+
+    // First occurrence that begins at `from` or later (0-based), or NotFound.
+    // `from` never decreases from one call to the next.
+    std::size_t findFrom(std::size_t from)
+    {
+        if (m_exhausted || from >= m_text.size()) {
+            m_exhausted = true;
+            return NotFound;
+        }
+        const void *hit = memmem(m_text.data() + from, m_text.size() - from, m_marker.data(), m_marker.size());
+        if (!hit) {
+            m_exhausted = true;
+            return NotFound;
+        }
+        return static_cast<std::size_t>(static_cast<const char *>(hit) - m_text.data());
+    }
+
+private:
+    std::string_view m_text;
+    std::string_view m_marker;
+    bool m_exhausted = false;
+};
+
+// `count` bytes of the text from `start` (0-based), clamped to the text: a
+// start before the first byte starts at the first byte and keeps its full
+// count; a copy that would run past the end stops there.
+QByteArray clampedCopy(std::string_view text, std::ptrdiff_t start, std::size_t count)
+{
+    const std::size_t from = start < 0 ? 0 : static_cast<std::size_t>(start);
+    if (from >= text.size())
+        return QByteArray();
+    const std::string_view piece = text.substr(from, count);
+    return QByteArray(piece.data(), static_cast<qsizetype>(piece.size()));
+}
+
+} // namespace
+
+void GeometryScanner::ScanGeometryProgress(std::string_view text, const Sink &sink)
+{
+    // Positions are 0-based here; a marker "at A" in 1-based terms is at A - 1.
+    MarkerCursor searchStart(text, SearchStartMarker);
+    MarkerCursor step(text, StepMarker);
+    MarkerCursor gradient(text, GradientMarker);
+    MarkerCursor end(text, EndMarker);
+
+    std::size_t p = 0;
+    for (;;) {
+        std::size_t hit = searchStart.findFrom(p);
+        if (hit != NotFound) {
+            m_logLine = QByteArray(BeginEntry.data(), BeginEntry.size());
+        } else {
+            const std::size_t a = step.findFrom(p);
+            if (a != NotFound) {
+                // "STEP " and 32 bytes from the marker's "=" sign.
+                m_stepPrefix = "STEP " + clampedCopy(text, static_cast<std::ptrdiff_t>(a) + 8, 32);
+                p = a + 10;
+            }
+            hit = gradient.findFrom(p);
+            if (hit != NotFound) {
+                // The four bytes before the marker, the marker and 39 after it.
+                m_logLine = m_stepPrefix + clampedCopy(text, static_cast<std::ptrdiff_t>(hit) - 4, 61);
+            } else {
+                hit = end.findFrom(p);
+                if (hit == NotFound)
+                    return;
+                m_logLine = QByteArray(EndEntry.data(), EndEntry.size());
+            }
+        }
+        sink(m_logLine);
+        p = hit + 30;
+    }
+}
+
+void ParseOutputFile(GeometryScanner &scanner, const QString &fileName, const GeometryScanner::Sink &sink)
+{
+    const QByteArray text = LoadCrLfText(fileName);
+    scanner.ScanGeometryProgress(std::string_view(text.constData(), static_cast<std::size_t>(text.size())), sink);
+}
