@@ -1,0 +1,10 @@
+#pragma once
+
+#include "jobs/CommandLine.h"
+
+// The desktop's clipboard, as plain text.
+class SystemClipboard : public IClipboard
+{
+public:
+    void SetText(const QString &text) override;
+};
