@@ -2,6 +2,9 @@
 // place of Firefly: its command line, its progressively written CR LF
 // transcript, the layout the analysis reads, and the test controls.
 
+#include "analysis/GeometryScanner.h"
+#include "analysis/OrbitalReport.h"
+
 #include <QtTest>
 
 #include <QProcess>
@@ -121,7 +124,7 @@ private slots:
     // report looks, and the numbers there are the ones the stand-in meant.
     void orbitalLayout_data()
     {
-        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("input");  // a path, or the input text itself
         QTest::addColumn<bool>("search");
         QTest::addColumn<int>("electrons");
         QTest::addColumn<int>("basis");
@@ -130,6 +133,21 @@ private slots:
         QTest::newRow("real input, symmetry CNH 2") << kSamples + "/dvb_gopt_a.inp" << true << 70 << 60;
         QTest::newRow("real input, UHF cation") << kSamples + "/dvb_un_sp.inp" << false << 69 << 60;
         QTest::newRow("real input, Z-matrix") << kSamples + "/water_mp2.inp" << false << 10 << 7;
+        // Above 100 basis functions only the orbitals up to ten above the LUMO are printed.
+        QTest::newRow("large basis, printout cut short")
+            << QString(" $CONTRL RUNTYP=ENERGY $END\n $BASIS GBASIS=N31 NGAUSS=6 NDFUNC=1 $END\n $DATA\nbenzene\nC1\n"
+            " C 6.0 1.3900 0.0000 0.0\n"
+            " C 6.0 0.6950 1.2038 0.0\n"
+            " C 6.0 -0.6950 1.2038 0.0\n"
+            " C 6.0 -1.3900 0.0000 0.0\n"
+            " C 6.0 -0.6950 -1.2038 0.0\n"
+            " C 6.0 0.6950 -1.2038 0.0\n"
+            " H 1.0 2.4700 0.0000 0.0\n"
+            " H 1.0 1.2350 2.1391 0.0\n"
+            " H 1.0 -1.2350 2.1391 0.0\n"
+            " H 1.0 -2.4700 0.0000 0.0\n"
+            " H 1.0 -1.2350 -2.1391 0.0\n"
+            " H 1.0 1.2350 -2.1391 0.0\n $END\n") << false << 42 << 102;
     }
     void orbitalLayout()
     {
@@ -137,9 +155,15 @@ private slots:
         QFETCH(bool, search);
         QFETCH(int, electrons);
         QFETCH(int, basis);
+        QTemporaryDir dir;
+        if (input.startsWith(" $")) {
+            QFile file(dir.filePath("job.inp"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(input.toLatin1());
+            input = file.fileName();
+        }
         if (!QFileInfo::exists(input))
             QSKIP("sample inputs not present");
-        QTemporaryDir dir;
         const QString out = dir.filePath("job.out"), summaryFile = dir.filePath("summary");
         const Result r = Run(Contract(input, out, {"--standin-pace=0", "--standin-summary=" + summaryFile}));
         QCOMPARE(r.exitStatus, QProcess::NormalExit);
@@ -151,7 +175,8 @@ private slots:
 
         const QByteArrayList lines = Lines(r.output);
         int s = Find(lines, " SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.   BOTH SET(S).");
-        if (s < 0)
+        const bool unrestricted = s < 0;
+        if (unrestricted)
             s = Find(lines, " SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.  ALPHA SET(S).");
         QVERIFY(s >= 0);
         const int n = Field(lines.at(s + 1), 1, 6).toInt();
@@ -162,34 +187,29 @@ private slots:
         QVERIFY2(!bField.endsWith(' '), bField.constData());  // the report takes no trailing blank
         QCOMPARE(bField.trimmed().toInt(), basis);
 
-        // A search prints the first orbitals as EIGENVECTORS and the located
-        // ones as MOLECULAR ORBITALS, which the report prefers.
-        int m = Find(lines, "          MOLECULAR ORBITALS");
-        QCOMPARE(m >= 0, search);
-        if (m < 0)
-            m = Find(lines, "          EIGENVECTORS");
-        QVERIFY(m >= 0);
-        auto energy = [&](int i) {
-            const int line = m + 4 + (i / 5) * (basis + 4);
-            return Field(lines.value(line), 16 + 11 * (i % 5), 11);
-        };
-        QCOMPARE(energy(n - 1).trimmed(), summary.value("homo_hartree"));
-        QCOMPARE(energy(n).trimmed(), summary.value("lumo_hartree"));
-        QVERIFY(energy(n - 1).toDouble() < energy(n).toDouble());
+        // One symmetry-label line per group of five orbitals, per spin set and printout.
+        const int printed = basis > 100 ? qMin(basis, n + 10) : basis;
+        const qsizetype groups = std::count_if(lines.begin(), lines.end(), [](const QByteArray &line) {
+            return line.startsWith(QByteArray(15, ' ') + "      A    ");
+        });
+        QCOMPARE(groups, (printed + 4) / 5 * (unrestricted ? 2 : 1) * (search ? 2 : 1));
 
-        // Total energy: 9 lines below the second ENERGY COMPONENTS, or the only one.
-        const int e1 = Find(lines, "          ENERGY COMPONENTS");
-        QVERIFY(e1 >= 0);
-        const int e2 = Find(lines, "          ENERGY COMPONENTS", e1 + 1);
-        QCOMPARE(e2 >= 0, search);
-        const QByteArray total = Field(lines.value((e2 >= 0 ? e2 : e1) + 9), 38, 19);
-        QCOMPARE(total.size(), 19);
-        QCOMPARE(total.trimmed(), summary.value("total_energy_hartree"));
+        // A search prints the first orbitals as EIGENVECTORS and the located
+        // ones as MOLECULAR ORBITALS, then a second ENERGY COMPONENTS block;
+        // the report must read the located values.
+        QCOMPARE(Find(lines, "          MOLECULAR ORBITALS") >= 0, search);
+        const auto eV = [&](const char *key) { return summary.value(key).toDouble() * 27.21138469L; };
+        const auto signedField = [](double v) { return (v >= 0 ? "+" : "") + QByteArray::number(v, 'f', 2); };
+        const QByteArray expected = "job            \t" + signedField(eV("homo_hartree")) + '\t'
+                                    + signedField(eV("lumo_hartree")) + '\t'
+                                    + signedField(eV("lumo_hartree") - eV("homo_hartree")) + '\t'
+                                    + QByteArray::number(summary.value("total_energy_hartree").toDouble() * 627.5095L, 'f', 2);
+        QCOMPARE(ExtractOrbitalReport(out), expected);
     }
 
-    // The progress scanner's markers: one search start, one NSERCH line and
-    // one MAXIMUM GRADIENT line per step in Firefly's columns, one end.
-    void searchMarkers()
+    // The progress log of an optimisation: the search start, one entry per
+    // step with the energy and gradients the stand-in meant, the end.
+    void searchProgress()
     {
         QTemporaryDir dir;
         const QString out = dir.filePath("water.out"), summaryFile = dir.filePath("summary");
@@ -197,32 +217,50 @@ private slots:
                                       {"--standin-pace=0", "--standin-summary=" + summaryFile}));
         QCOMPARE(r.exitCode, 0);
         const auto summary = Summary(summaryFile);
-        QCOMPARE(r.output.count("PARAMETERS CONTROLLING GEOMETRY SEARCH ARE"), 1);
-        QCOMPARE(r.output.count("EQUILIBRIUM GEOMETRY LOCATED"), 1);
-        QVERIFY(r.output.indexOf("PARAMETERS CONTROLLING") < r.output.indexOf("  NSERCH="));
-        QVERIFY(r.output.lastIndexOf("MAXIMUM GRADIENT =") < r.output.indexOf("EQUILIBRIUM GEOMETRY LOCATED"));
+        QCOMPARE(summary.value("converged"), "1");
 
-        int steps = 0, from = 0;
-        for (; summary.contains("step" + QByteArray::number(steps)); ++steps) {
-            const QList<QByteArray> values = summary.value("step" + QByteArray::number(steps)).split(' ');
-            const int a = r.output.indexOf("  NSERCH=", from);
-            QVERIFY2(a >= 0, qPrintable(QString("step %1").arg(steps)));
-            const QByteArray prefix = r.output.mid(a + 8, 32);
-            QCOMPARE(prefix, QByteArray("=") + QByteArray::number(steps).rightJustified(3) + "     ENERGY="
-                                 + values.at(0).rightJustified(16));
-            const int g = r.output.indexOf("MAXIMUM GRADIENT =", a);
-            QVERIFY(g > a);
-            QCOMPARE(r.output.mid(g - 4, 61), "    MAXIMUM GRADIENT =" + values.at(1).rightJustified(11)
-                                                  + "    RMS GRADIENT =" + values.at(2).rightJustified(10));
-            from = g;
+        QByteArrayList expected{"*** BEGINNING GEOMETRY SEARCH ***"};
+        for (int k = 0; summary.contains("step" + QByteArray::number(k)); ++k) {
+            const QList<QByteArray> v = summary.value("step" + QByteArray::number(k)).split(' ');
+            expected << "STEP =" + QByteArray::number(k).rightJustified(3) + "     ENERGY=" + v.at(0).rightJustified(16)
+                            + "    MAXIMUM GRADIENT =" + v.at(1).rightJustified(11) + "    RMS GRADIENT ="
+                            + v.at(2).rightJustified(10);
         }
-        QVERIFY(steps >= 4);
-        QCOMPARE(r.output.count("  NSERCH="), steps);
-        QCOMPARE(r.output.count("MAXIMUM GRADIENT ="), steps);
-        // Energies fall and the last gradient is below OPTTOL.
-        const double last = summary.value("step" + QByteArray::number(steps - 1)).split(' ').at(1).toDouble();
-        QVERIFY(last < 1e-4);
-        QVERIFY(summary.value("step0").split(' ').at(0).toDouble() > summary.value("total_energy_hartree").toDouble());
+        expected << "*** EQUILIBRIUM GEOMETRY LOCATED ***";
+        QVERIFY(expected.size() >= 6);
+
+        GeometryScanner scanner;
+        QByteArrayList entries;
+        scanner.ScanGeometryProgress(std::string_view(r.output.constData(), size_t(r.output.size())),
+                                     [&](const QByteArray &entry) { entries << entry; });
+        QCOMPARE(entries, expected);
+
+        // The search converges: energies fall, the last gradient is below OPTTOL.
+        double previous = 0, gradient = 1;
+        for (int k = 0; summary.contains("step" + QByteArray::number(k)); ++k) {
+            const QList<QByteArray> v = summary.value("step" + QByteArray::number(k)).split(' ');
+            QVERIFY(k == 0 || v.at(0).toDouble() < previous);
+            previous = v.at(0).toDouble();
+            gradient = v.at(1).toDouble();
+        }
+        QVERIFY(gradient < 1e-4);
+    }
+
+    // Too few steps allowed: the search stops without the end marker.
+    void searchStopsAtNstep()
+    {
+        QTemporaryDir dir;
+        const QString input = dir.filePath("short.inp");
+        QFile file(input);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(" $CONTRL RUNTYP=OPTIMIZE $END\n $STATPT NSTEP=2 $END\n $DATA\nHF\nC1\n"
+                   " F 9.0 0 0 0\n H 1.0 0 0 0.95\n $END\n");
+        file.close();
+        const Result r = Run(Contract(input, dir.filePath("short.out"), {"--standin-pace=0"}));
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.output.count("MAXIMUM GRADIENT ="), 2);
+        QVERIFY(!r.output.contains("EQUILIBRIUM GEOMETRY LOCATED"));
+        QVERIFY(r.output.contains("FAILURE TO LOCATE STATIONARY POINT"));
     }
 
     void crlfAndDeterminism()

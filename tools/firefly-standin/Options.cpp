@@ -198,7 +198,8 @@ Words it does not know are ignored. With -np N above 1 it starts N-1 helper
 processes in its own process group; they end when it ends normally.
 Exit status: 0 after a normal run, 1 when the input is faulty (the output then
 ends with Firefly-style error lines, the last one without a line break),
-2 when the command line has no -o.
+2 when the command line has no -o, 3 when the output file cannot be created,
+64 when a test control is not understood.
 
 Test controls: a word --standin-NAME=VALUE, or the environment variable
 FIREFLY_STANDIN_NAME (upper case, '-' as '_'); the word wins.

@@ -391,7 +391,11 @@ void Run::orbitalSet(const Model &model, const std::vector<double> &energies, co
     m_out.line(marker);
     m_out.line("          " + dashes);
     m_out.blank();
-    const size_t count = energies.size();
+    // Large basis sets: the occupied orbitals and ten virtual ones, as a
+    // modest print level would give.
+    size_t count = energies.size();
+    if (count > 100)
+        count = std::min(count, size_t(model.occAlpha) + 10);
     std::uint64_t seed = HashText(marker, 1469598103934665603ull + spin);
     for (size_t first = 0; first < count; first += 5) {
         const size_t last = std::min(count, first + 5);
@@ -411,8 +415,10 @@ void Run::orbitalSet(const Model &model, const std::vector<double> &energies, co
             std::string row = Fmt("%5zu  %-2.2s%3zu %2.2s", f + 1, ElementSymbol(atom.charge).c_str(), bf.atom + 1,
                                   bf.label.c_str());
             for (size_t i = first; i < last; ++i) {
+                // Mostly small coefficients, a few large ones.
                 seed = HashText(std::to_string(i * 7919 + f), seed);
-                row += Fmt("%11.6f", double(seed % 2000001) / 1e6 - 1.0);
+                const double u = double(seed % 1000001) / 1e6;
+                row += Fmt("%11.6f", (seed & (1u << 20)) ? u * u * u : -u * u * u);
             }
             m_out.line(row);
         }
