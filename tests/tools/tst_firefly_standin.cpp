@@ -389,6 +389,11 @@ private slots:
         QTest::newRow("word wins over environment")
             << QStringList{"--standin-exit=3"} << QStringList{"FIREFLY_STANDIN_EXIT=9"} << 3 << true
             << QByteArray("\r\n");
+        QTest::newRow("flag cleared by =0")
+            << QStringList{"--standin-no-output=0"} << QStringList{"FIREFLY_STANDIN_NO_OUTPUT=1"} << 0 << true
+            << QByteArray("\r\n");
+        QTest::newRow("empty variable counts as unset")
+            << QStringList() << QStringList{"FIREFLY_STANDIN_EXIT="} << 0 << true << QByteArray("\r\n");
         QTest::newRow("bad control value") << QStringList{"--standin-pace=fast"} << QStringList() << 64 << false
                                            << QByteArray();
         QTest::newRow("unknown control") << QStringList{"--standin-speed=1"} << QStringList() << 64 << false
