@@ -4,6 +4,8 @@
 
 #include "analysis/GeometryScanner.h"
 #include "analysis/OrbitalReport.h"
+#include "jobs/CommandLine.h"
+#include "jobs/JobSettings.h"
 
 #include <QtTest>
 
@@ -501,6 +503,46 @@ private slots:
             expected << "arg " + a.toUtf8().replace("\\", "\\\\").replace("\n", "\\n");
         QCOMPARE(Lines(file.readAll()), expected);
         QCOMPARE(process.exitCode(), 1);  // the input does not exist: Firefly fails, after recording
+    }
+
+    // Nelo's own invocation, controls passed through the free options with
+    // blanks in their paths, both directory modes: the stand-in sees every
+    // argument whole and writes the output named by -o.
+    void neloInvocation_data()
+    {
+        QTest::addColumn<bool>("autoDir");
+        QTest::newRow("auto-create mode") << true;
+        QTest::newRow("list mode") << false;
+    }
+    void neloInvocation()
+    {
+        QFETCH(bool, autoDir);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("work dir");
+        QVERIFY(QDir().mkpath(folder));
+        TJobSettings settings;
+        settings.EXEFile = kStandin;
+        settings.CPUcores = "2";
+        settings.AutoDir = autoDir;
+        settings.DirList = autoDir ? folder : "\"" + folder + "/a\" \"" + folder + "/b\"";
+        settings.AddCmdLine = "--standin-pace=0 \"--standin-record=" + folder + "/argv record\"";
+        const QString output = folder + "/water out.out";
+        const FireflyInvocation invocation = BuildInvocation(settings, kExamples + "/water-optimise.inp", output);
+        QProcess process;
+        process.setWorkingDirectory(invocation.workingDirectory);
+        process.start(invocation.program, invocation.arguments);
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 0);
+        QFile record(folder + "/argv record");
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QByteArrayList expected{"cwd " + QFile::encodeName(QDir(invocation.workingDirectory).canonicalPath()),
+                                "arg " + QFile::encodeName(kStandin)};
+        for (const QString &a : invocation.arguments)
+            expected << "arg " + a.toUtf8();
+        QCOMPARE(Lines(record.readAll()), expected);
+        QFile out(output);
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        QVERIFY(out.readAll().contains("EQUILIBRIUM GEOMETRY LOCATED"));
     }
 
     // Firefly on N cores runs N processes in one group; helpers live while
