@@ -5,11 +5,33 @@
 #include <QDir>
 #include <QFile>
 
+#include <cstdint>
+
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
+#endif
+
 namespace {
 
 QString shownName(const QString &fileName)
 {
     return QDir::toNativeSeparators(fileName);
+}
+
+// Asks for huge pages under a large buffer that is about to be filled: a
+// 100 MB output then costs some fifty page faults instead of 25,000.
+void adviseHugePages(char *data, qsizetype size)
+{
+#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t HugePage = std::uintptr_t(2) << 20;
+    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(data) + HugePage - 1) & ~(HugePage - 1);
+    const std::uintptr_t last = (reinterpret_cast<std::uintptr_t>(data) + std::uintptr_t(size)) & ~(HugePage - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+#else
+    Q_UNUSED(data);
+    Q_UNUSED(size);
+#endif
 }
 
 } // namespace
@@ -25,6 +47,7 @@ QByteArray LoadFileBytes(const QString &fileName)
     // It grows only when the file grows while it is read or has no size.
     const qint64 expected = file.size();
     QByteArray bytes(qsizetype(qMax<qint64>(expected, 0)) + 2, Qt::Uninitialized);
+    adviseHugePages(bytes.data(), bytes.size());
     qsizetype used = 0;
     for (;;) {
         if (used == bytes.size())
