@@ -105,6 +105,7 @@ private slots:
     void endedJobsAreListed_data();
     void endedJobsAreListed();
     void aBurstIsDrainedToTheLastLine();
+    void abortWhileTheRestIsStillReadCounts();
 
 private:
     QStringList m_notices;
@@ -247,6 +248,34 @@ void tst_StandinJobs::aBurstIsDrainedToTheLastLine()
     for (const QByteArray &pane : std::as_const(rig.window.memoHistory))
         QVERIFY(pane.count('\n') <= 100);
     QCOMPARE(rig.window.log.last(), QByteArray("*** EQUILIBRIUM GEOMETRY LOCATED ***"));
+}
+
+void tst_StandinJobs::abortWhileTheRestIsStillReadCounts()
+{
+    Rig rig;
+    const QString pids = rig.dir.filePath(QStringLiteral("pids"));
+    qputenv("FIREFLY_STANDIN_PACE", "0");
+    qputenv("FIREFLY_STANDIN_BURST", "3");
+    qputenv("FIREFLY_STANDIN_PIDS", QFile::encodeName(pids));
+    rig.Queue(QStringLiteral("first.inp"));
+    rig.Queue(QStringLiteral("second.inp"));
+    bool ended = false;
+    QTimer watcher; // Abort once Firefly has ended but its output is not yet all read
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        const QList<qint64> main = Pids(pids, "main");
+        if (!main.isEmpty() && !Alive(main.first())) {
+            watcher.stop();
+            ended = !rig.window.memo.contains("EQUILIBRIUM GEOMETRY LOCATED");
+            rig.runner.AbortBtnClick();
+        }
+    });
+    watcher.start(20);
+    rig.runner.RunBtnClick();
+    QVERIFY(ended);
+    // The monitor read on to the end, but the job is not listed and no other starts.
+    QCOMPARE(rig.window.memo, PaneOf(ReadAll(rig.Job(QStringLiteral("first.out")))));
+    QVERIFY(rig.window.done.isEmpty());
+    QCOMPARE(rig.window.jobs.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_StandinJobs)
