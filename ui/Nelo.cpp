@@ -36,7 +36,10 @@ int main(int argc, char *argv[])
 {
     NeloApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral(NELO_PRODUCT_NAME));
-    QApplication::setApplicationDisplayName(QStringLiteral(NELO_APPLICATION_TITLE));
+    // The title "Nelo - Korvane" is given where it shows: the main window's
+    // caption, the message boxes and the tray icon's tooltip. It is not set as
+    // the display name, which Qt would append to every dialog's caption
+    // ("Settings — Nelo - Korvane"), changing the report dialog's column header.
     QApplication::setApplicationVersion(QStringLiteral(NELO_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/nelo.png")));
     QApplication::setDesktopFileName(QStringLiteral("nelo"));

@@ -32,6 +32,13 @@ bool hasMainWindow(const QString &tree)
     return false;
 }
 
+// Whether the tree holds a window whose title is exactly this text (Qt adds
+// nothing to a dialog's caption).
+bool hasWindowTitled(const QString &tree, const QString &title)
+{
+    return tree.contains(QLatin1Char('"') + title + QStringLiteral("\": ("));
+}
+
 } // namespace
 
 class TestRealWindow : public QObject
@@ -78,6 +85,33 @@ private slots:
         QFile file(settings);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(!file.readAll().contains("CPUcores"));
+    }
+
+    // Without Firefly set, the settings dialog opens by itself, captioned
+    // exactly "Settings".
+    void firstStartAsksForSettings()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs an X display (run under xvfb-run)");
+        if (QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty())
+            QSKIP("xwininfo (x11-utils) is not installed");
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QProcess nelo;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("NELO_SETTINGS_FILE"), dir.filePath(QStringLiteral("nelo.INI")));
+        nelo.setProcessEnvironment(environment);
+        nelo.setProcessChannelMode(QProcess::ForwardedChannels);
+        nelo.start(QStringLiteral(NELO_BINARY), {});
+        QVERIFY2(nelo.waitForStarted(10000), qPrintable(nelo.errorString()));
+
+        QTRY_VERIFY_WITH_TIMEOUT(windowTree().contains(QStringLiteral("Settings")), 20000);
+        const QString tree = windowTree();
+        nelo.kill();
+        nelo.waitForFinished(5000);
+        QVERIFY2(hasWindowTitled(tree, QStringLiteral("Settings")), qPrintable(tree));
     }
 };
 
