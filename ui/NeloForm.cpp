@@ -132,7 +132,7 @@ void TForm1::setUpControls()
     const QIcon appIcon = QApplication::windowIcon();
     TrayIcon1->setIcon(appIcon.isNull() ? QIcon(QStringLiteral(":/icons/nelo.png")) : appIcon);
     TrayIcon1->setToolTip(QStringLiteral(NELO_APPLICATION_TITLE));
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    if (m_env.trayAvailable())
         TrayIcon1->show();
 
     ui->JobListBox->setFocus();
@@ -333,11 +333,15 @@ void TForm1::closeEvent(QCloseEvent *event)
     // FormClose: nothing is closed; the program and any running queue go on.
     // Without a notification area a hidden window could never come back, so
     // there it is minimised instead.
+    // The notification area may have come up after Nelo started (a panel
+    // that starts late): the icon is shown before the window hides.
     event->ignore();
-    if (m_env.trayAvailable())
+    if (m_env.trayAvailable()) {
+        TrayIcon1->show();
         hide();
-    else
+    } else {
         showMinimized();
+    }
 }
 
 // FormPaint runs whenever the window comes (back) into view or changes size,

@@ -25,6 +25,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 
 #include <memory>
 
@@ -380,19 +381,26 @@ private slots:
 
     void closeHidesOrMinimises_data()
     {
+        QTest::addColumn<bool>("trayAtStart");
         QTest::addColumn<bool>("tray");
-        QTest::newRow("notification area") << true;
-        QTest::newRow("no notification area") << false;
+        QTest::newRow("notification area") << true << true;
+        QTest::newRow("no notification area") << false << false;
+        QTest::newRow("notification area comes up later") << false << true;
     }
     void closeHidesOrMinimises()
     {
+        QFETCH(bool, trayAtStart);
         QFETCH(bool, tray);
+        m_trayAvailable = trayAtStart;
+        m_form = makeForm();
+        QCOMPARE(m_form->TrayIcon1->isVisible(), trayAtStart);
         m_trayAvailable = tray;
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
         QVERIFY(!m_form->close());
         if (tray) {
             QVERIFY(!m_form->isVisible());
+            QVERIFY(m_form->TrayIcon1->isVisible()); // the way back is on show
         } else {
             QVERIFY(m_form->isVisible());
             QVERIFY(m_form->isMinimized());
