@@ -27,7 +27,7 @@ QString BuildCommandLine(const TJobSettings &settings, const QString &InputFileN
 QString BuildCommandLine(const TJobSettings &settings, const QString &InputFileName,
                          const QString &OutputFileName, IClipboard &clipboard)
 {
-    const QString line = BuildCommandLine(settings, InputFileName, OutputFileName);
+    QString line = BuildCommandLine(settings, InputFileName, OutputFileName);
     if (settings.CopyCmdLine)
         clipboard.SetText(line);
     return line;

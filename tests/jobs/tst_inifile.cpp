@@ -21,7 +21,8 @@ private slots:
         QTest::newRow("lone CR") << QByteArray("[Settings]\rEXEFile=x\r");
         QTest::newRow("mixed, no final line end") << QByteArray("; top\r\n\n[A]\r\nk = v \t\n\n[B]\rx");
         QTest::newRow("odd lines") << QByteArray("garbage\n[unclosed\n  ;c=1\n#d=2\n=novalue\n\n\n");
-        QTest::newRow("high bytes and NUL") << QByteArray("[S]\nk=\xe9\xff\0z\n", 13);
+        static const char withNul[] = "[S]\nk=\xe9\xff\0z\n";
+        QTest::newRow("high bytes and NUL") << QByteArray(withNul, sizeof withNul - 1);
     }
     void untouchedFileKeepsItsBytes()
     {

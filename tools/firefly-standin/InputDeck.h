@@ -1,0 +1,40 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct Atom
+{
+    std::string name;  // as written in $DATA
+    int charge = 0;    // nuclear charge Z
+    double xyz[3] = {0, 0, 0};  // angstrom
+};
+
+// The parts of a Firefly input file that shape the transcript.
+struct InputDeck
+{
+    std::vector<std::string> cards;  // the file's lines, for the echo
+    std::map<std::string, std::string> contrl, basis, statpt;  // upper-case keywords
+    std::string title;
+    std::string symmetry;            // as written, e.g. "C1" or "CNH 2"
+    std::vector<Atom> uniqueAtoms;   // as written in $DATA
+    std::vector<Atom> atoms;         // the whole molecule (symmetry images added)
+
+    std::string runtyp() const;
+    std::string scftyp() const;
+    int charge() const;
+    int multiplicity() const;
+};
+
+// A fault in the input, reported the way Firefly reports one.
+struct InputError
+{
+    std::vector<std::string> lines;
+};
+
+// Reads and checks a Firefly input file. Throws InputError.
+InputDeck ReadInputDeck(const std::string &path);
+
+// Chemical symbol of a nuclear charge, "" when unknown.
+std::string ElementSymbol(int charge);

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "InputDeck.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Plausible numbers for a molecule, made up deterministically: the same
+// input always gives the same transcript values. Nothing is computed the way
+// a quantum-chemistry program would; only counts (electrons, occupied
+// orbitals, basis functions) and the nuclear repulsion are real.
+struct BasisFunction
+{
+    size_t atom;        // 0-based index into the molecule
+    std::string label;  // S, X, Y, Z, XX, ...
+};
+
+struct Step
+{
+    std::vector<Atom> geometry;
+    std::vector<double> gradient;  // 3 per atom, hartree/bohr
+    double energy = 0;             // hartree
+    double maxGradient = 0;
+    double rmsGradient = 0;
+};
+
+struct Model
+{
+    std::string basisName;      // as $BASIS names it, e.g. "STO"
+    int gaussians = 0;          // NGAUSS
+    std::vector<BasisFunction> functions;
+    int shells = 0;
+    int electrons = 0;
+    int occAlpha = 0;
+    int occBeta = 0;
+    int coreOrbitals = 0;
+    bool unrestricted = false;
+    std::vector<double> alphaEnergies;  // final orbital energies, hartree, ascending
+    std::vector<double> betaEnergies;   // empty unless unrestricted
+    double orbitalShift = 0;            // how much the first step's orbitals differ from the final ones
+
+    bool search = false;        // a geometry search is run
+    double opttol = 1e-4;
+    int nstep = 20;
+    bool converged = true;
+    std::vector<Step> steps;    // one for a single point; one per NSERCH for a search
+
+    int basisCount() const { return int(functions.size()); }
+    const Step &final() const { return steps.back(); }
+};
+
+// Throws InputError for a molecule Firefly would refuse (electron count and
+// multiplicity that do not fit, more occupied orbitals than basis functions).
+Model BuildModel(const InputDeck &deck, std::uint64_t seed);
+
+double NuclearRepulsion(const std::vector<Atom> &atoms);  // hartree
+
+// FNV-1a over the bytes, the seed of the made-up numbers.
+std::uint64_t HashText(const std::string &text, std::uint64_t hash = 14695981039346656037ull);
