@@ -15,7 +15,9 @@ public:
     // Appends an entry and scrolls to it without leaving it highlighted.
     virtual void AppendLog(const QByteArray &entry) = 0;
 
-    // Output pane (Memo1); its text is single-byte, counted in bytes.
+    // Output pane (Memo1); its text is single-byte, counted in bytes. The
+    // monitor sets it to whole lines, each followed by LF, so a pane of 100
+    // lines has a line 100: the empty one after the last.
     virtual void SetMemoText(const QByteArray &text) = 0;
     // Character index where the 0-based line starts, -1 when there is no such line.
     virtual int MemoLineIndex(int line) const = 0;

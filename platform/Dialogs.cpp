@@ -18,9 +18,12 @@ Answerer &answerer()
 QStringList showRealDialog(QWidget *parent, const Request &request)
 {
     if (request.kind == Kind::Directory) {
-        // The folder browser: New Folder allowed, empty on cancel.
+        // The folder browser: empty on cancel. A read-only browser offers no New Folder button.
+        QFileDialog::Options options = QFileDialog::ShowDirsOnly;
+        if (!request.allowNewFolder)
+            options |= QFileDialog::ReadOnly;
         const QString folder = QFileDialog::getExistingDirectory(parent, request.title, request.initialFolder,
-                                                                 QFileDialog::ShowDirsOnly);
+                                                                 options);
         return folder.isEmpty() ? QStringList() : QStringList(folder);
     }
 

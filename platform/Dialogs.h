@@ -21,11 +21,12 @@ struct Request
     QString defaultSuffix;     // without the dot; appended to a typed name that has none
     QString initialFolder;     // empty: the dialog's default place
     bool matchEveryFile = false;
+    bool allowNewFolder = true;   // Directory: offer the New Folder button
 };
 
 // Several existing files (OpenFiles), one existing file (OpenFile), a file
 // to write with an overwrite prompt (SaveFile), or a folder with the New
-// Folder button (Directory). Empty on Cancel.
+// Folder button unless allowNewFolder is false (Directory). Empty on Cancel.
 QStringList Ask(QWidget *parent, const Request &request);
 QString AskOne(QWidget *parent, const Request &request);
 

@@ -4,6 +4,8 @@
 
 #include "analysis/GeometryScanner.h"
 #include "analysis/OrbitalReport.h"
+#include "jobs/CommandLine.h"
+#include "jobs/JobSettings.h"
 
 #include <QtTest>
 
@@ -124,7 +126,7 @@ private slots:
     // report looks, and the numbers there are the ones the stand-in meant.
     void orbitalLayout_data()
     {
-        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("input");  // a path, or the input text itself
         QTest::addColumn<bool>("search");
         QTest::addColumn<int>("electrons");
         QTest::addColumn<int>("basis");
@@ -133,6 +135,21 @@ private slots:
         QTest::newRow("real input, symmetry CNH 2") << kSamples + "/dvb_gopt_a.inp" << true << 70 << 60;
         QTest::newRow("real input, UHF cation") << kSamples + "/dvb_un_sp.inp" << false << 69 << 60;
         QTest::newRow("real input, Z-matrix") << kSamples + "/water_mp2.inp" << false << 10 << 7;
+        // Above 100 basis functions only the orbitals up to ten above the LUMO are printed.
+        QTest::newRow("large basis, printout cut short")
+            << QString(" $CONTRL RUNTYP=ENERGY $END\n $BASIS GBASIS=N31 NGAUSS=6 NDFUNC=1 $END\n $DATA\nbenzene\nC1\n"
+            " C 6.0 1.3900 0.0000 0.0\n"
+            " C 6.0 0.6950 1.2038 0.0\n"
+            " C 6.0 -0.6950 1.2038 0.0\n"
+            " C 6.0 -1.3900 0.0000 0.0\n"
+            " C 6.0 -0.6950 -1.2038 0.0\n"
+            " C 6.0 0.6950 -1.2038 0.0\n"
+            " H 1.0 2.4700 0.0000 0.0\n"
+            " H 1.0 1.2350 2.1391 0.0\n"
+            " H 1.0 -1.2350 2.1391 0.0\n"
+            " H 1.0 -2.4700 0.0000 0.0\n"
+            " H 1.0 -1.2350 -2.1391 0.0\n"
+            " H 1.0 1.2350 -2.1391 0.0\n $END\n") << false << 42 << 102;
     }
     void orbitalLayout()
     {
@@ -140,9 +157,15 @@ private slots:
         QFETCH(bool, search);
         QFETCH(int, electrons);
         QFETCH(int, basis);
+        QTemporaryDir dir;
+        if (input.startsWith(" $")) {
+            QFile file(dir.filePath("job.inp"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(input.toLatin1());
+            input = file.fileName();
+        }
         if (!QFileInfo::exists(input))
             QSKIP("sample inputs not present");
-        QTemporaryDir dir;
         const QString out = dir.filePath("job.out"), summaryFile = dir.filePath("summary");
         const Result r = Run(Contract(input, out, {"--standin-pace=0", "--standin-summary=" + summaryFile}));
         QCOMPARE(r.exitStatus, QProcess::NormalExit);
@@ -154,7 +177,8 @@ private slots:
 
         const QByteArrayList lines = Lines(r.output);
         int s = Find(lines, " SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.   BOTH SET(S).");
-        if (s < 0)
+        const bool unrestricted = s < 0;
+        if (unrestricted)
             s = Find(lines, " SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.  ALPHA SET(S).");
         QVERIFY(s >= 0);
         const int n = Field(lines.at(s + 1), 1, 6).toInt();
@@ -164,6 +188,13 @@ private slots:
         const QByteArray bField = Field(lines.at(d + 1), 7, 6);
         QVERIFY2(!bField.endsWith(' '), bField.constData());  // the report takes no trailing blank
         QCOMPARE(bField.trimmed().toInt(), basis);
+
+        // One symmetry-label line per group of five orbitals, per spin set and printout.
+        const int printed = basis > 100 ? qMin(basis, n + 10) : basis;
+        const qsizetype groups = std::count_if(lines.begin(), lines.end(), [](const QByteArray &line) {
+            return line.startsWith(QByteArray(15, ' ') + "      A    ");
+        });
+        QCOMPARE(groups, (printed + 4) / 5 * (unrestricted ? 2 : 1) * (search ? 2 : 1));
 
         // A search prints the first orbitals as EIGENVECTORS and the located
         // ones as MOLECULAR ORBITALS, then a second ENERGY COMPONENTS block;
@@ -360,6 +391,11 @@ private slots:
         QTest::newRow("word wins over environment")
             << QStringList{"--standin-exit=3"} << QStringList{"FIREFLY_STANDIN_EXIT=9"} << 3 << true
             << QByteArray("\r\n");
+        QTest::newRow("flag cleared by =0")
+            << QStringList{"--standin-no-output=0"} << QStringList{"FIREFLY_STANDIN_NO_OUTPUT=1"} << 0 << true
+            << QByteArray("\r\n");
+        QTest::newRow("empty variable counts as unset")
+            << QStringList() << QStringList{"FIREFLY_STANDIN_EXIT="} << 0 << true << QByteArray("\r\n");
         QTest::newRow("bad control value") << QStringList{"--standin-pace=fast"} << QStringList() << 64 << false
                                            << QByteArray();
         QTest::newRow("unknown control") << QStringList{"--standin-speed=1"} << QStringList() << 64 << false
@@ -467,6 +503,46 @@ private slots:
             expected << "arg " + a.toUtf8().replace("\\", "\\\\").replace("\n", "\\n");
         QCOMPARE(Lines(file.readAll()), expected);
         QCOMPARE(process.exitCode(), 1);  // the input does not exist: Firefly fails, after recording
+    }
+
+    // Nelo's own invocation, controls passed through the free options with
+    // blanks in their paths, both directory modes: the stand-in sees every
+    // argument whole and writes the output named by -o.
+    void neloInvocation_data()
+    {
+        QTest::addColumn<bool>("autoDir");
+        QTest::newRow("auto-create mode") << true;
+        QTest::newRow("list mode") << false;
+    }
+    void neloInvocation()
+    {
+        QFETCH(bool, autoDir);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("work dir");
+        QVERIFY(QDir().mkpath(folder));
+        TJobSettings settings;
+        settings.EXEFile = kStandin;
+        settings.CPUcores = "2";
+        settings.AutoDir = autoDir;
+        settings.DirList = autoDir ? folder : "\"" + folder + "/a\" \"" + folder + "/b\"";
+        settings.AddCmdLine = "--standin-pace=0 \"--standin-record=" + folder + "/argv record\"";
+        const QString output = folder + "/water out.out";
+        const FireflyInvocation invocation = BuildInvocation(settings, kExamples + "/water-optimise.inp", output);
+        QProcess process;
+        process.setWorkingDirectory(invocation.workingDirectory);
+        process.start(invocation.program, invocation.arguments);
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 0);
+        QFile record(folder + "/argv record");
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QByteArrayList expected{"cwd " + QFile::encodeName(QDir(invocation.workingDirectory).canonicalPath()),
+                                "arg " + QFile::encodeName(kStandin)};
+        for (const QString &a : invocation.arguments)
+            expected << "arg " + a.toUtf8();
+        QCOMPARE(Lines(record.readAll()), expected);
+        QFile out(output);
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        QVERIFY(out.readAll().contains("EQUILIBRIUM GEOMETRY LOCATED"));
     }
 
     // Firefly on N cores runs N processes in one group; helpers live while

@@ -315,17 +315,24 @@ int InputDeck::multiplicity() const
     return it == contrl.end() ? 1 : std::atoi(it->second.c_str());
 }
 
-InputDeck ReadInputDeck(const std::string &path)
+std::vector<std::string> ReadCards(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         Fail({" *** ERROR! UNABLE TO OPEN THE INPUT FILE " + path});
-    InputDeck deck;
+    std::vector<std::string> cards;
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        deck.cards.push_back(line);
+        cards.push_back(line);
     }
+    return cards;
+}
+
+InputDeck ParseInputDeck(std::vector<std::string> cards)
+{
+    InputDeck deck;
+    deck.cards = std::move(cards);
     deck.contrl = Keywords(deck.cards, "$CONTRL");
     deck.basis = Keywords(deck.cards, "$BASIS");
     deck.statpt = Keywords(deck.cards, "$STATPT");

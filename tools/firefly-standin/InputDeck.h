@@ -33,8 +33,13 @@ struct InputError
     std::vector<std::string> lines;
 };
 
-// Reads and checks a Firefly input file. Throws InputError.
-InputDeck ReadInputDeck(const std::string &path);
+// The lines of an input file, line ends removed. Throws InputError when the
+// file cannot be read.
+std::vector<std::string> ReadCards(const std::string &path);
+
+// Reads the groups and the molecule of an input file's cards and checks
+// them. Throws InputError.
+InputDeck ParseInputDeck(std::vector<std::string> cards);
 
 // Chemical symbol of a nuclear charge, "" when unknown.
 std::string ElementSymbol(int charge);

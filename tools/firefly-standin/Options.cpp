@@ -64,13 +64,13 @@ bool ParseSignal(const std::string &text, int &value)
     return true;
 }
 
-bool Assign(const Control &control, const std::string &value, bool fromWord, std::string &error)
+bool Assign(const Control &control, const std::string &value, std::string &error)
 {
     bool ok = true;
     switch (control.kind) {
     case Kind::Flag:
-        // "--standin-no-output" alone sets it; "=0" or an empty variable clears it.
-        *static_cast<bool *>(control.target) = !(value == "0" || (!fromWord && value.empty()));
+        // "--standin-no-output" alone sets it; "=0" clears it.
+        *static_cast<bool *>(control.target) = value != "0";
         break;
     case Kind::Number:
         ok = ParseDouble(value, *static_cast<double *>(control.target));
@@ -124,9 +124,10 @@ bool ParseOptions(int argc, char **argv, Options &o, std::string &error)
         {"summary", Kind::Text, &o.summaryFile},
     };
 
+    // An empty variable counts as unset.
     for (const Control &control : controls)
-        if (const char *value = std::getenv(EnvName(control.name).c_str()))
-            if (!Assign(control, value, false, error))
+        if (const char *value = std::getenv(EnvName(control.name).c_str()); value != nullptr && *value != '\0')
+            if (!Assign(control, value, error))
                 return false;
 
     // Firefly's options. A value that is missing at the end of the line
@@ -154,7 +155,7 @@ bool ParseOptions(int argc, char **argv, Options &o, std::string &error)
                 error = "firefly-standin: " + std::string(word) + " needs a value";
                 return false;
             }
-            if (!Assign(*found, bare ? std::string() : std::string(rest.substr(eq + 1)), true, error))
+            if (!Assign(*found, bare ? std::string() : std::string(rest.substr(eq + 1)), error))
                 return false;
         } else if (word == "-i" && hasValue) {
             o.input = argv[++i];
@@ -198,7 +199,8 @@ Words it does not know are ignored. With -np N above 1 it starts N-1 helper
 processes in its own process group; they end when it ends normally.
 Exit status: 0 after a normal run, 1 when the input is faulty (the output then
 ends with Firefly-style error lines, the last one without a line break),
-2 when the command line has no -o.
+2 when the command line has no -o, 3 when the output file cannot be created,
+64 when a test control is not understood.
 
 Test controls: a word --standin-NAME=VALUE, or the environment variable
 FIREFLY_STANDIN_NAME (upper case, '-' as '_'); the word wins.

@@ -51,18 +51,18 @@ public:
     Run(const Options &options, OutputSink &out) : m_options(options), m_out(out)
     {
         clock_gettime(CLOCK_MONOTONIC, &m_start);
-        m_lastWall = 0;
     }
 
     int write();
 
 private:
     void banner();
-    void echo(const InputDeck &deck);
+    void echo(const std::vector<std::string> &cards);
     void failure(const InputError &error);
     void setup(const InputDeck &deck, const Model &model);
     void searchParameters(const Model &model);
     void coordinates(const std::vector<Atom> &atoms, const char *heading);
+    void distances(const std::vector<Atom> &atoms);
     void guess(const Model &model);
     void twoElectronIntegrals();
     void burst();
@@ -79,24 +79,26 @@ private:
     const Options &m_options;
     OutputSink &m_out;
     timespec m_start{};
-    double m_lastWall;
+    double m_lastWall = 0;
+    double m_lastCpu = 0;
     std::string m_scfName = "RHF";
 };
 
+// Firefly's clock readings after each stage (real ones: the stand-in mostly waits).
 void Run::timing()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     const double wall = double(now.tv_sec - m_start.tv_sec) + double(now.tv_nsec - m_start.tv_nsec) / 1e9;
     const double cpu = double(clock()) / CLOCKS_PER_SEC;
-    const double step = wall - m_lastWall;
+    const double wallStep = wall - m_lastWall, cpuStep = cpu - m_lastCpu;
     m_lastWall = wall;
+    m_lastCpu = cpu;
+    const auto percent = [](double part, double whole) { return whole > 0 ? 100 * part / whole : 0.0; };
     m_out.blank();
-    m_out.line(Fmt(" CPU        TIME:   STEP =%10.2f ,  TOTAL =%11.1f SECONDS (%7.1f MIN)", std::min(step, cpu), cpu,
-                   cpu / 60));
-    m_out.line(Fmt(" WALL CLOCK TIME:   STEP =%10.2f ,  TOTAL =%11.1f SECONDS (%7.1f MIN)", step, wall, wall / 60));
-    m_out.line(Fmt(" CPU UTILIZATION:   STEP =%9.2f%%,  TOTAL =%10.2f%%", wall > 0 ? 100 * std::min(step, cpu) / std::max(step, 1e-9) : 0.0,
-                   wall > 0 ? 100 * cpu / wall : 0.0));
+    m_out.line(Fmt(" CPU        TIME:   STEP =%10.2f ,  TOTAL =%11.1f SECONDS (%7.1f MIN)", cpuStep, cpu, cpu / 60));
+    m_out.line(Fmt(" WALL CLOCK TIME:   STEP =%10.2f ,  TOTAL =%11.1f SECONDS (%7.1f MIN)", wallStep, wall, wall / 60));
+    m_out.line(Fmt(" CPU UTILIZATION:   STEP =%9.2f%%,  TOTAL =%10.2f%%", percent(cpuStep, wallStep), percent(cpu, wall)));
     m_out.blank();
 }
 
@@ -123,10 +125,10 @@ void Run::banner()
     m_out.blank();
 }
 
-void Run::echo(const InputDeck &deck)
+void Run::echo(const std::vector<std::string> &cards)
 {
     m_out.line("            ECHO OF THE FIRST FEW INPUT CARDS -");
-    for (const std::string &card : deck.cards)
+    for (const std::string &card : cards)
         m_out.line(Fmt(" INPUT CARD>%-80s", card.c_str()));
     m_out.line("   20000000 WORDS OF MEMORY AVAILABLE");
     m_out.blank();
@@ -178,6 +180,7 @@ void Run::setup(const InputDeck &deck, const Model &model)
         m_out.line(Fmt(" %-10s%5.1f %17.10f%20.10f%20.10f", a.name.c_str(), double(a.charge), a.xyz[0] / 0.52917721092,
                        a.xyz[1] / 0.52917721092, a.xyz[2] / 0.52917721092));
     m_out.blank();
+    distances(deck.atoms);
     m_out.blank();
     m_out.line("     ATOMIC BASIS SET");
     m_out.line("     ----------------");
@@ -240,6 +243,36 @@ void Run::coordinates(const std::vector<Atom> &atoms, const char *heading)
     for (const Atom &a : atoms)
         m_out.line(Fmt(" %-10s%5.1f%15.10f%15.10f%15.10f", a.name.c_str(), double(a.charge), a.xyz[0], a.xyz[1],
                        a.xyz[2]));
+    m_out.blank();
+}
+
+// Distances between all atoms, four columns a block; "*" marks those below 3 angstrom.
+void Run::distances(const std::vector<Atom> &atoms)
+{
+    if (atoms.size() < 2 || atoms.size() > 50)
+        return;
+    m_out.line("          INTERNUCLEAR DISTANCES (ANGS.)");
+    m_out.line("          ------------------------------");
+    m_out.blank();
+    for (size_t first = 0; first < atoms.size(); first += 4) {
+        const size_t last = std::min(atoms.size(), first + 4);
+        std::string header(20, ' ');
+        for (size_t j = first; j < last; ++j)
+            header += Fmt("%-15s", atoms[j].name.c_str());
+        m_out.line(header.substr(0, header.size() - 5));
+        m_out.blank();
+        for (size_t i = 0; i < atoms.size(); ++i) {
+            std::string row = Fmt("%3zu  %-16s", i + 1, atoms[i].name.c_str());
+            for (size_t j = first; j < last; ++j) {
+                const double r = std::hypot(atoms[i].xyz[0] - atoms[j].xyz[0], atoms[i].xyz[1] - atoms[j].xyz[1],
+                                            atoms[i].xyz[2] - atoms[j].xyz[2]);
+                row += Fmt("%9.7f%s    ", r, i != j && r < 3.0 ? " *" : "  ");
+            }
+            m_out.line(row.substr(0, row.size() - 2));
+        }
+        m_out.blank();
+    }
+    m_out.line("  * ... LESS THAN  3.000");
     m_out.blank();
 }
 
@@ -391,7 +424,11 @@ void Run::orbitalSet(const Model &model, const std::vector<double> &energies, co
     m_out.line(marker);
     m_out.line("          " + dashes);
     m_out.blank();
-    const size_t count = energies.size();
+    // Large basis sets: the occupied orbitals and ten virtual ones, as a
+    // modest print level would give.
+    size_t count = energies.size();
+    if (count > 100)
+        count = std::min(count, size_t(model.occAlpha) + 10);
     std::uint64_t seed = HashText(marker, 1469598103934665603ull + spin);
     for (size_t first = 0; first < count; first += 5) {
         const size_t last = std::min(count, first + 5);
@@ -411,8 +448,10 @@ void Run::orbitalSet(const Model &model, const std::vector<double> &energies, co
             std::string row = Fmt("%5zu  %-2.2s%3zu %2.2s", f + 1, ElementSymbol(atom.charge).c_str(), bf.atom + 1,
                                   bf.label.c_str());
             for (size_t i = first; i < last; ++i) {
+                // Mostly small coefficients, a few large ones.
                 seed = HashText(std::to_string(i * 7919 + f), seed);
-                row += Fmt("%11.6f", double(seed % 2000001) / 1e6 - 1.0);
+                const double u = double(seed % 1000001) / 1e6;
+                row += Fmt("%11.6f", (seed & (1u << 20)) ? u * u * u : -u * u * u);
             }
             m_out.line(row);
         }
@@ -534,30 +573,19 @@ int Run::write()
     banner();
     m_out.pause(300);
 
-    // Firefly echoes the cards before it reads them; a file it cannot open
-    // has none to echo.
+    // Firefly echoes the cards before it reads them.
     InputDeck deck;
     Model model;
     try {
-        {
-            std::ifstream probe(m_options.input, std::ios::binary);
-            if (probe) {
-                InputDeck cardsOnly;
-                for (std::string line; std::getline(probe, line);) {
-                    if (!line.empty() && line.back() == '\r')
-                        line.pop_back();
-                    cardsOnly.cards.push_back(line);
-                }
-                echo(cardsOnly);
-            }
-        }
-        m_out.pause(300);
         if (m_options.input.empty())
             throw InputError{{" *** ERROR! NO INPUT FILE WAS GIVEN (-i)."}};
-        deck = ReadInputDeck(m_options.input);
+        std::vector<std::string> cards = ReadCards(m_options.input);
+        echo(cards);
+        m_out.pause(300);
         std::string all;
-        for (const std::string &card : deck.cards)
+        for (const std::string &card : cards)
             all += card + '\n';
+        deck = ParseInputDeck(std::move(cards));
         model = BuildModel(deck, HashText(all));
     } catch (const InputError &error) {
         m_out.pause(700);
@@ -569,7 +597,7 @@ int Run::write()
     if (deck.scftyp() == "ROHF")
         m_scfName = "ROHF";
 
-    // Nominal timing: a search takes about 7 s, a single point about 3 s.
+    // Nominal timing: a search takes about 6 s, a single point about 3 s.
     const int steps = int(model.steps.size());
     const int stepMs = model.search ? std::clamp(5200 / steps, 250, 1200) : 1400;
 
@@ -594,6 +622,7 @@ int Run::write()
         if (k > 0) {
             m_out.line(Fmt(" NSERCH=%4zu", k));
             coordinates(model.steps[k].geometry, " COORDINATES OF ALL ATOMS ARE (ANGS)");
+            distances(model.steps[k].geometry);
             m_out.line(" ...... END OF ONE-ELECTRON INTEGRALS ......");
             m_out.line(" ...... END OF TWO-ELECTRON INTEGRALS .....");
             timing();

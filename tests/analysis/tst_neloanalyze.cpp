@@ -1,0 +1,135 @@
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run runTool(const QStringList &arguments, const QString &workingDirectory = QString())
+{
+    QProcess process;
+    process.setWorkingDirectory(workingDirectory);
+    process.start(QStringLiteral(NELO_ANALYZE_PATH), arguments);
+    Run run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(cannot read " + path.toUtf8() + ")");
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+} // namespace
+
+class TestNeloAnalyze : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The real Firefly outputs give exactly the recorded results.
+    void realOutputs_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("expected");
+        for (const char *name : {"dvb_gopt_a", "water_mp2", "dvb_un_sp"}) {
+            const QString out = QString::fromLatin1(name) + ".out";
+            QTest::addRow("progress %s", name) << QStringList{"progress", out} << name + QString(".progress.txt");
+            QTest::addRow("homo-lumo %s", name) << QStringList{"homo-lumo", out} << name + QString(".homo-lumo.txt");
+        }
+        QTest::newRow("progress, one scanner for three files")
+            << QStringList{"progress", "dvb_gopt_a.out", "water_mp2.out", "dvb_un_sp.out"}
+            << QString("all-three.progress.txt");
+    }
+    void realOutputs()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, expected);
+        const QDir samples(QStringLiteral(NELO_SAMPLES_DIR));
+        if (!samples.exists(QStringLiteral("expected")))
+            QSKIP("the real Firefly outputs are not here");
+        const Run run = runTool(arguments, samples.path());
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, readFile(samples.filePath("expected/" + expected)));
+    }
+
+    void progressEscapesLineBreaksAndBackslashes()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        // A lone CR becomes CR LF as Parse loads the file; the step prefix
+        // reaches over it into the next line.
+        writeFile(dir.filePath("a.out"), "  NSERCH= C:\\x\rY\nMAXIMUM GRADIENT = 0.5\n");
+        const Run run = runTool({"progress", "a.out"}, dir.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QByteArray("STEP = C:\\\\x\\r\\nY\\r\\nMAXIMUM GRADIENT = 0." // prefix: 32 bytes from "="
+                                      "\\nY\\r\\nMAXIMUM GRADIENT = 0.5\\r\\n\n"));
+    }
+
+    void failedFilesAreReportedAndTheRestIsRead()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        writeFile(dir.filePath("no markers.out"), "nothing here\r\n");
+        writeFile(dir.filePath("step.out"), "MAXIMUM GRADIENT = 1\r\n");
+        const Run progress = runTool({"progress", "missing.out", "step.out"}, dir.path());
+        QCOMPARE(progress.exitCode, 1);
+        QCOMPARE(progress.out, QByteArray("MAXIMUM GRADIENT = 1\\r\\n\n"));
+        QVERIFY2(progress.err.startsWith("missing.out: Cannot open file \""), progress.err.constData());
+        QCOMPARE(progress.err.count('\n'), 1);
+
+        const Run report = runTool({"homo-lumo", "no markers.out", "missing.out"}, dir.path());
+        QCOMPARE(report.exitCode, 1);
+        QCOMPARE(report.out, QByteArray());
+        QVERIFY2(report.err.startsWith("no markers.out: Marker line \" SYMMETRIES"), report.err.constData());
+        QVERIFY2(report.err.contains("\nmissing.out: Cannot open file"), report.err.constData());
+    }
+
+    void usage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("outStart");
+        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("nelo-analyze 1.1.0.12\n");
+        QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Usage: nelo-analyze COMMAND FILE...\n");
+        QTest::newRow("nothing") << QStringList{} << 2 << QByteArray();
+        QTest::newRow("command without files") << QStringList{"progress"} << 2 << QByteArray();
+        QTest::newRow("unknown command") << QStringList{"homo", "x.out"} << 2 << QByteArray();
+    }
+    void usage()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, outStart);
+        const Run run = runTool(arguments);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY(run.out.startsWith(outStart));
+        if (exitCode == 0)
+            QCOMPARE(run.out.endsWith('\n'), true);
+        else
+            QVERIFY(run.err.startsWith("Usage: nelo-analyze"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestNeloAnalyze)
+#include "tst_neloanalyze.moc"

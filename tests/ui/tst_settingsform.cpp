@@ -1,0 +1,642 @@
+#include "jobs/DirList.h"
+#include "jobs/JobSettings.h"
+#include "platform/Dialogs.h"
+#include "platform/Notices.h"
+#include "ui/SettingsForm.h"
+#include "ui/UpDown.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(TJobSettings)
+
+namespace {
+
+// The settings with a value of its own in every field, in list mode.
+TJobSettings sampleSettings()
+{
+    TJobSettings s;
+    s.EXEFile = QStringLiteral("/opt/firefly/firefly");
+    s.DirList = JoinDirList({QStringLiteral("/scratch/a"), QStringLiteral("/scratch/b b")});
+    s.CPUcores = QStringLiteral("2");
+    s.OutputFormat = 1;
+    s.AddCmdLine = QStringLiteral("-ex /opt/firefly/ext");
+    s.AutoDir = false;
+    s.Ropt = false;
+    s.Fopt = true;
+    s.Popt = false;
+    s.CopyCmdLine = true;
+    s.LibFile = QStringLiteral("/opt/basis/extra.lib");
+    s.TxtFile = QStringLiteral("/usr/bin/kate");
+    s.MolFile = QStringLiteral("/usr/bin/avogadro");
+    return s;
+}
+
+void compareSettings(const TJobSettings &actual, const TJobSettings &expected)
+{
+    QCOMPARE(actual.EXEFile, expected.EXEFile);
+    QCOMPARE(actual.DirList, expected.DirList);
+    QCOMPARE(actual.CPUcores, expected.CPUcores);
+    QCOMPARE(actual.OutputFormat, expected.OutputFormat);
+    QCOMPARE(actual.AddCmdLine, expected.AddCmdLine);
+    QCOMPARE(actual.AutoDir, expected.AutoDir);
+    QCOMPARE(actual.Ropt, expected.Ropt);
+    QCOMPARE(actual.Fopt, expected.Fopt);
+    QCOMPARE(actual.Popt, expected.Popt);
+    QCOMPARE(actual.CopyCmdLine, expected.CopyCmdLine);
+    QCOMPARE(actual.LibFile, expected.LibFile);
+    QCOMPARE(actual.TxtFile, expected.TxtFile);
+    QCOMPARE(actual.MolFile, expected.MolFile);
+}
+
+QStringList listEntries(const QListWidget *list)
+{
+    QStringList entries;
+    for (int row = 0; row < list->count(); ++row)
+        entries << list->item(row)->text();
+    return entries;
+}
+
+} // namespace
+
+class TestSettingsForm : public QObject
+{
+    Q_OBJECT
+
+    QStringList notices;
+    QList<Dialogs::Request> requests;
+    QList<QStringList> answers;   // what the choosers answer, one per request; none left = Cancel
+
+    TJobSettings settings;
+    std::unique_ptr<TSettingsDlg> dlg;
+
+    template <typename T>
+    T *control(const char *name)
+    {
+        T *widget = dlg->findChild<T *>(QLatin1String(name));
+        if (!widget)
+            qFatal("no control %s", name);
+        return widget;
+    }
+    QLineEdit *edit(const char *name) { return control<QLineEdit>(name); }
+    QPushButton *button(const char *name) { return control<QPushButton>(name); }
+    QListWidget *dirList() { return control<QListWidget>("DirListBox"); }
+
+    void showDialog()
+    {
+        dlg->show();
+        QVERIFY(dlg->isVisible());
+    }
+    void clickOK() { button("OKBtn")->click(); }
+    bool closedWithOK() const { return !dlg->isVisible() && dlg->result() == QDialog::Accepted; }
+
+private slots:
+    void init()
+    {
+        notices.clear();
+        requests.clear();
+        answers.clear();
+        Notices::SetNoticePresenter([this](const QString &text) { notices << text; });
+        Dialogs::SetAnswerer([this](const Dialogs::Request &request) {
+            requests << request;
+            return answers.isEmpty() ? QStringList() : answers.takeFirst();
+        });
+        settings = TJobSettings();
+        dlg = std::make_unique<TSettingsDlg>(settings);
+    }
+    void cleanup()
+    {
+        dlg.reset();
+        Dialogs::SetAnswerer({});
+        Notices::SetNoticePresenter({});
+    }
+
+    void firstShowingWithoutSettings()
+    {
+        showDialog();
+        QCOMPARE(dlg->windowTitle(), QStringLiteral("Settings"));
+        QCOMPARE(dlg->size(), QSize(363, 600));
+        QCOMPARE(control<QTabWidget>("PageControl1")->currentIndex(), 0);
+        QVERIFY(control<QRadioButton>("ListRadioButton")->isChecked());
+        QVERIFY(!control<QRadioButton>("ACRadioButton")->isChecked());
+        QCOMPARE(dirList()->count(), 0);
+        QCOMPARE(edit("AutoDirEdit")->text(), QString());
+        QCOMPARE(edit("InstancesEdit")->text(), QStringLiteral("1"));
+        QVERIFY(control<QRadioButton>("OFOutItem")->isChecked());
+        QVERIFY(control<QCheckBox>("RoptCheckBox")->isChecked());
+        QVERIFY(control<QCheckBox>("FoptCheckBox")->isChecked());
+        QVERIFY(control<QCheckBox>("PoptCheckBox")->isChecked());
+        QVERIFY(!control<QCheckBox>("CopyClCB")->isChecked());
+        QCOMPARE(edit("EXEFile")->text(), QString());
+    }
+
+    void listModeNeedsOneDirectoryPerCore_data()
+    {
+        QTest::addColumn<int>("directories");
+        QTest::addColumn<bool>("passes");
+        QTest::newRow("none") << 0 << false;
+        QTest::newRow("3 for 4 cores") << 3 << false;
+        QTest::newRow("4 for 4 cores") << 4 << true;
+        QTest::newRow("5 for 4 cores") << 5 << true;
+    }
+    void listModeNeedsOneDirectoryPerCore()
+    {
+        QFETCH(int, directories);
+        QFETCH(bool, passes);
+        QStringList dirs;
+        for (int i = 0; i < directories; ++i)
+            dirs << QStringLiteral("/scratch/w%1").arg(i);
+        settings.EXEFile = QStringLiteral("/opt/firefly/firefly");
+        settings.CPUcores = QStringLiteral("4");
+        settings.DirList = JoinDirList(dirs);
+        const TJobSettings before = settings;
+        showDialog();
+        clickOK();
+        if (passes) {
+            QVERIFY(notices.isEmpty());
+            QVERIFY(closedWithOK());
+            QCOMPARE(settings.DirList, JoinDirList(dirs));
+            QCOMPARE(settings.AutoDir, false);
+            QCOMPARE(settings.CPUcores, QStringLiteral("4"));
+        } else {
+            QCOMPARE(notices, QStringList{QStringLiteral(
+                                  "The number of working directories should be at leat equal to the number "
+                                  "of CPU cores used!")});
+            QVERIFY(dlg->isVisible());
+            compareSettings(settings, before);
+        }
+    }
+
+    void countCheckUsesTheArrowsValue()
+    {
+        settings.EXEFile = QStringLiteral("/opt/firefly/firefly");
+        settings.DirList = JoinDirList({QStringLiteral("/w1"), QStringLiteral("/w2")});
+        showDialog();
+        auto *upDown = control<TUpDown>("InstancesUpDown");
+        upDown->stepBy(2);
+        QCOMPARE(edit("InstancesEdit")->text(), QStringLiteral("3"));
+        clickOK();
+        QCOMPARE(notices.size(), 1);
+        upDown->stepBy(-1);
+        clickOK();
+        QVERIFY(closedWithOK());
+        QCOMPARE(settings.CPUcores, QStringLiteral("2"));
+    }
+
+    void autoCreateChecksFolderFirstThenExecutable()
+    {
+        settings.AutoDir = true;
+        showDialog();
+        clickOK();
+        QCOMPARE(notices,
+                 QStringList{QStringLiteral("Please enter a path where Firefly can auto create working directories!")});
+        QVERIFY(dlg->isVisible());
+
+        answers << QStringList{QStringLiteral("/scratch/auto")};
+        button("DirBtn")->click();
+        QCOMPARE(edit("AutoDirEdit")->text(), QStringLiteral("/scratch/auto"));
+        notices.clear();
+        clickOK();
+        QCOMPARE(notices, QStringList{QStringLiteral("Enter a valid executable filename!")});
+        QVERIFY(dlg->isVisible());
+        compareSettings(settings, [] {
+            TJobSettings s;
+            s.AutoDir = true;
+            return s;
+        }());
+    }
+
+    void autoCreateLeavesTheListForNextShowing()
+    {
+        settings = sampleSettings();
+        const QStringList list = SplitDirList(settings.DirList);
+        showDialog();
+        control<QRadioButton>("ACRadioButton")->setChecked(true);
+        answers << QStringList{QStringLiteral("/scratch/auto")};
+        button("DirBtn")->click();
+        clickOK();
+        QVERIFY(closedWithOK());
+        QCOMPARE(settings.AutoDir, true);
+        QCOMPARE(settings.DirList, QStringLiteral("/scratch/auto"));
+
+        // Next showing: auto-create mode loads only the folder; the list keeps its entries.
+        showDialog();
+        QVERIFY(control<QRadioButton>("ACRadioButton")->isChecked());
+        QCOMPARE(edit("AutoDirEdit")->text(), QStringLiteral("/scratch/auto"));
+        QCOMPARE(listEntries(dirList()), list);
+
+        control<QRadioButton>("ListRadioButton")->setChecked(true);
+        clickOK();
+        QVERIFY(closedWithOK());
+        QCOMPARE(settings.AutoDir, false);
+        QCOMPARE(settings.DirList, JoinDirList(list));
+    }
+
+    void addFolder_data()
+    {
+        QTest::addColumn<QStringList>("answer");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList existing{QStringLiteral("/home/ann/Work"), QStringLiteral("/scratch")};
+        QTest::newRow("new folder appended") << QStringList{QStringLiteral("/data/run")}
+                                             << existing + QStringList{QStringLiteral("/data/run")};
+        QTest::newRow("same folder") << QStringList{QStringLiteral("/home/ann/Work")} << existing;
+        QTest::newRow("same folder, other letter case") << QStringList{QStringLiteral("/HOME/ann/work")} << existing;
+        QTest::newRow("cancelled") << QStringList{} << existing;
+        QTest::newRow("line feed in the name") << QStringList{QStringLiteral("/data/a\nb")} << existing;
+        QTest::newRow("carriage return in the name") << QStringList{QStringLiteral("/data/a\rb")} << existing;
+    }
+    void addFolder()
+    {
+        QFETCH(QStringList, answer);
+        QFETCH(QStringList, expected);
+        settings.DirList = JoinDirList({QStringLiteral("/home/ann/Work"), QStringLiteral("/scratch")});
+        showDialog();
+        answers << answer;
+        button("AddBtn")->click();
+        QCOMPARE(listEntries(dirList()), expected);
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests.first().kind, Dialogs::Kind::Directory);
+        QCOMPARE(requests.first().title, QStringLiteral("Select Directory"));
+        QCOMPARE(requests.first().initialFolder, QString());
+        QVERIFY(requests.first().allowNewFolder);
+        const bool lineBreak = !answer.isEmpty() && (answer.first().contains('\n') || answer.first().contains('\r'));
+        QCOMPARE(notices, lineBreak ? QStringList{TSettingsDlg::LineBreakInFolderText} : QStringList{});
+    }
+
+    void autoCreateFolder_data()
+    {
+        QTest::addColumn<QStringList>("answer");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("chosen") << QStringList{QStringLiteral("/scratch/new")} << QStringLiteral("/scratch/new") << false;
+        QTest::newRow("cancel empties the field") << QStringList{} << QString() << false;
+        QTest::newRow("line break refused") << QStringList{QStringLiteral("/scratch/x\r\ny")} << QString() << true;
+    }
+    void autoCreateFolder()
+    {
+        QFETCH(QStringList, answer);
+        QFETCH(QString, expected);
+        QFETCH(bool, refused);
+        settings = sampleSettings();
+        settings.AutoDir = true;
+        settings.DirList = QStringLiteral("/scratch/old");
+        showDialog();
+        // Put entries in the list too: the folder browser must leave them alone.
+        answers << QStringList{QStringLiteral("/kept")};
+        button("AddBtn")->click();
+        answers << answer;
+        button("DirBtn")->click();
+        QCOMPARE(edit("AutoDirEdit")->text(), expected);
+        QCOMPARE(listEntries(dirList()), QStringList{QStringLiteral("/kept")});
+        QCOMPARE(notices, refused ? QStringList{TSettingsDlg::LineBreakInFolderText} : QStringList{});
+    }
+
+    void removeFolder()
+    {
+        settings.DirList = JoinDirList({QStringLiteral("/a"), QStringLiteral("/b"), QStringLiteral("/c")});
+        showDialog();
+        button("RemoveBtn")->click();   // nothing selected: nothing happens
+        QCOMPARE(dirList()->count(), 3);
+        dirList()->setCurrentRow(1);
+        button("RemoveBtn")->click();
+        QCOMPARE(listEntries(dirList()), (QStringList{QStringLiteral("/a"), QStringLiteral("/c")}));
+    }
+
+    void outputFormat_data()
+    {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<int>("storedByOK");
+        QTest::newRow(".out") << 0 << "OFOutItem" << 0;
+        QTest::newRow("_N.out") << 1 << "OFNumberedItem" << 1;
+        QTest::newRow("?") << 2 << "OFAskItem" << 2;
+        QTest::newRow("7 shows ?") << 7 << "OFAskItem" << 2;
+        QTest::newRow("255 shows ?") << 255 << "OFAskItem" << 2;
+    }
+    void outputFormat()
+    {
+        QFETCH(int, stored);
+        QFETCH(QString, item);
+        QFETCH(int, storedByOK);
+        settings = sampleSettings();
+        settings.OutputFormat = quint8(stored);
+        showDialog();
+        auto *radio = dlg->findChild<QRadioButton *>(item);
+        QVERIFY(radio);
+        QVERIFY(radio->isChecked());
+        clickOK();
+        QVERIFY(closedWithOK());
+        QCOMPARE(int(settings.OutputFormat), storedByOK);
+    }
+
+    void okStoresEveryControl()
+    {
+        settings = sampleSettings();
+        showDialog();
+        answers << QStringList{QStringLiteral("/opt/ff8/firefly")} << QStringList{QStringLiteral("/opt/b.lib")}
+                << QStringList{QStringLiteral("/usr/bin/gedit")} << QStringList{QStringLiteral("/usr/bin/molden")}
+                << QStringList{QStringLiteral("/scratch/c")};
+        button("EXEBtn")->click();
+        button("LibBtn")->click();
+        button("TxtBtn")->click();
+        button("MolBtn")->click();
+        button("AddBtn")->click();
+        control<TUpDown>("InstancesUpDown")->stepBy(1);
+        control<QRadioButton>("OFAskItem")->setChecked(true);
+        edit("CmdOptEdit")->setText(QStringLiteral("-i2"));
+        control<QCheckBox>("RoptCheckBox")->setChecked(true);
+        control<QCheckBox>("FoptCheckBox")->setChecked(false);
+        control<QCheckBox>("PoptCheckBox")->setChecked(true);
+        control<QCheckBox>("CopyClCB")->setChecked(false);
+        clickOK();
+        QVERIFY(closedWithOK());
+        TJobSettings expected;
+        expected.EXEFile = QStringLiteral("/opt/ff8/firefly");
+        expected.DirList = JoinDirList({QStringLiteral("/scratch/a"), QStringLiteral("/scratch/b b"),
+                                        QStringLiteral("/scratch/c")});
+        expected.CPUcores = QStringLiteral("3");
+        expected.OutputFormat = 2;
+        expected.AddCmdLine = QStringLiteral("-i2");
+        expected.AutoDir = false;
+        expected.Ropt = true;
+        expected.Fopt = false;
+        expected.Popt = true;
+        expected.CopyCmdLine = false;
+        expected.LibFile = QStringLiteral("/opt/b.lib");
+        expected.TxtFile = QStringLiteral("/usr/bin/gedit");
+        expected.MolFile = QStringLiteral("/usr/bin/molden");
+        compareSettings(settings, expected);
+    }
+
+    void closingWithoutOKStoresNothing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Cancel") << "Cancel";
+        QTest::newRow("Escape") << "Escape";
+        QTest::newRow("close box") << "close";
+    }
+    void closingWithoutOKStoresNothing()
+    {
+        QFETCH(QString, how);
+        settings = sampleSettings();
+        const TJobSettings stored = settings;
+        showDialog();
+        control<QTabWidget>("PageControl1")->setCurrentIndex(1);
+        answers << QStringList{QStringLiteral("/opt/other/firefly")} << QStringList{QStringLiteral("/x")};
+        button("EXEBtn")->click();
+        button("AddBtn")->click();
+        control<TUpDown>("InstancesUpDown")->stepBy(5);
+        control<QRadioButton>("OFAskItem")->setChecked(true);
+        edit("CmdOptEdit")->setText(QStringLiteral("changed"));
+        control<QCheckBox>("RoptCheckBox")->setChecked(true);
+        control<QCheckBox>("CopyClCB")->setChecked(false);
+        if (how == QLatin1String("Cancel"))
+            button("CancelBtn")->click();
+        else if (how == QLatin1String("Escape"))
+            QTest::keyClick(dlg.get(), Qt::Key_Escape);
+        else
+            dlg->close();
+        QVERIFY(!dlg->isVisible());
+        QCOMPARE(dlg->result(), int(QDialog::Rejected));
+        compareSettings(settings, stored);
+
+        // The next showing displays the stored values again; the page stays.
+        showDialog();
+        QCOMPARE(control<QTabWidget>("PageControl1")->currentIndex(), 1);
+        QCOMPARE(edit("EXEFile")->text(), stored.EXEFile);
+        QCOMPARE(listEntries(dirList()), SplitDirList(stored.DirList));
+        QCOMPARE(edit("InstancesEdit")->text(), stored.CPUcores);
+        QVERIFY(control<QRadioButton>("OFNumberedItem")->isChecked());
+        QCOMPARE(edit("CmdOptEdit")->text(), stored.AddCmdLine);
+        QCOMPARE(edit("LibFile")->text(), stored.LibFile);
+        QCOMPARE(edit("TextFile")->text(), stored.TxtFile);
+        QCOMPARE(edit("MolFile")->text(), stored.MolFile);
+        QCOMPARE(control<QCheckBox>("RoptCheckBox")->isChecked(), stored.Ropt);
+        QCOMPARE(control<QCheckBox>("FoptCheckBox")->isChecked(), stored.Fopt);
+        QCOMPARE(control<QCheckBox>("PoptCheckBox")->isChecked(), stored.Popt);
+        QCOMPARE(control<QCheckBox>("CopyClCB")->isChecked(), stored.CopyCmdLine);
+        QVERIFY(control<QRadioButton>("ListRadioButton")->isChecked());
+    }
+
+    void filePickers_data()
+    {
+        QTest::addColumn<QString>("buttonName");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<bool>("matchEveryFile");
+        QTest::newRow("Firefly") << "EXEBtn" << "EXEFile" << "Firefly executable (*.exe)|*.exe" << "exe" << true;
+        QTest::newRow("library") << "LibBtn" << "LibFile" << "External basis set library file (*.lib) | *.lib"
+                                 << "lib" << false;
+        QTest::newRow("text editor") << "TxtBtn" << "TextFile" << "Text Editor executable (*.exe)|*.exe" << "exe"
+                                     << true;
+        QTest::newRow("molecule editor") << "MolBtn" << "MolFile" << "Molecule Editor executable (*.exe)|*.exe"
+                                         << "exe" << true;
+    }
+    void filePickers()
+    {
+        QFETCH(QString, buttonName);
+        QFETCH(QString, target);
+        QFETCH(QString, filter);
+        QFETCH(QString, suffix);
+        QFETCH(bool, matchEveryFile);
+        settings = sampleSettings();
+        settings.EXEFile = QStringLiteral("/opt/fire fly/bin/firefly");
+        showDialog();
+        QLineEdit *field = dlg->findChild<QLineEdit *>(target);
+        QPushButton *picker = dlg->findChild<QPushButton *>(buttonName);
+        QVERIFY(field && picker);
+        const QString before = field->text();
+
+        picker->click();   // cancelled: nothing changes
+        QCOMPARE(field->text(), before);
+        QCOMPARE(requests.size(), 1);
+        const Dialogs::Request request = requests.first();
+        QCOMPARE(request.kind, Dialogs::Kind::OpenFile);
+        QCOMPARE(request.filter, filter);
+        QCOMPARE(request.defaultSuffix, suffix);
+        QCOMPARE(request.matchEveryFile, matchEveryFile);
+        QCOMPARE(request.initialFolder, QStringLiteral("/opt/fire fly/bin/"));
+
+        answers << QStringList{QStringLiteral("/home/ann/chosen file")};
+        picker->click();
+        QCOMPARE(field->text(), QStringLiteral("/home/ann/chosen file"));
+
+        answers << QStringList{QStringLiteral("/home/ann/bad\nname")};
+        picker->click();
+        QCOMPARE(field->text(), QStringLiteral("/home/ann/chosen file"));
+        QCOMPARE(notices, QStringList{TSettingsDlg::LineBreakInFileText});
+
+        // Every picker starts where the Firefly field points, or in the default place.
+        edit("EXEFile")->setText(QStringLiteral("firefly"));
+        picker->click();
+        QCOMPARE(requests.last().initialFolder, QString());
+    }
+
+    void upDownSteps_data()
+    {
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("steps");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("up") << "1" << 1 << "2";
+        QTest::newRow("stops at 16") << "15" << 3 << "16";
+        QTest::newRow("stops at 1") << "2" << -5 << "1";
+        QTest::newRow("out of range text clamps") << "40" << -1 << "15";
+        QTest::newRow("not a number keeps the last position") << "abc" << 1 << "2";
+    }
+    void upDownSteps()
+    {
+        QFETCH(QString, shown);
+        QFETCH(int, steps);
+        QFETCH(QString, expected);
+        settings.CPUcores = shown;
+        showDialog();
+        QCOMPARE(edit("InstancesEdit")->text(), shown);   // loaded as text, untouched
+        auto *upDown = control<TUpDown>("InstancesUpDown");
+        QCOMPARE(upDown->minimum(), 1);
+        QCOMPARE(upDown->maximum(), 16);
+        upDown->stepBy(steps);
+        QCOMPARE(edit("InstancesEdit")->text(), expected);
+    }
+
+    void upDownArrowsAndKeys()
+    {
+        showDialog();
+        auto *upDown = control<TUpDown>("InstancesUpDown");
+        auto *up = upDown->findChild<QAbstractButton *>(QStringLiteral("UpArrow"));
+        auto *down = upDown->findChild<QAbstractButton *>(QStringLiteral("DownArrow"));
+        QVERIFY(up && down);
+        up->click();
+        up->click();
+        QCOMPARE(edit("InstancesEdit")->text(), QStringLiteral("3"));
+        down->click();
+        QCOMPARE(edit("InstancesEdit")->text(), QStringLiteral("2"));
+        QTest::keyClick(edit("InstancesEdit"), Qt::Key_Up);
+        QCOMPARE(edit("InstancesEdit")->text(), QStringLiteral("3"));
+        QTest::keyClick(upDown, Qt::Key_Down);
+        QCOMPARE(edit("InstancesEdit")->text(), QStringLiteral("2"));
+        QTest::keyClicks(edit("InstancesEdit"), QStringLiteral("9"));   // read-only: typing changes nothing
+        QCOMPARE(edit("InstancesEdit")->text(), QStringLiteral("2"));
+    }
+
+    void texts_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("property");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("output hint") << "OFRadioGroup" << QByteArray("toolTip") << TSettingsDlg::OutputFormatHint;
+        QTest::newRow("output caption") << "OFRadioGroup" << QByteArray("title") << "Output file";
+        QTest::newRow("item 0") << "OFOutItem" << QByteArray("text") << ".out";
+        QTest::newRow("item 1") << "OFNumberedItem" << QByteArray("text") << "_N.out";
+        QTest::newRow("item 2") << "OFAskItem" << QByteArray("text") << "?";
+        QTest::newRow("exe hint") << "EXEFile" << QByteArray("toolTip") << "Enter the path of the Firefly executable";
+        QTest::newRow("exe label") << "EXEFileLabel" << QByteArray("text") << "Firefly executable";
+        QTest::newRow("lib label") << "LibFileLabel" << QByteArray("text")
+                                   << "External basis set library file (optional)";
+        QTest::newRow("cores label") << "Label4" << QByteArray("text") << "CPU cores";
+        QTest::newRow("cores hint") << "InstancesEdit" << QByteArray("toolTip") << "Number of CPU cores to use.";
+        QTest::newRow("arrows hint") << "InstancesUpDown" << QByteArray("toolTip") << "Number of CPU cores to use.";
+        QTest::newRow("group") << "GroupBox1" << QByteArray("title") << "Working directories";
+        QTest::newRow("auto") << "ACRadioButton" << QByteArray("text") << "Auto create";
+        QTest::newRow("auto hint") << "AutoDirEdit" << QByteArray("toolTip")
+                                   << "Enter the path where Firefly can auto create working directories";
+        QTest::newRow("list") << "ListRadioButton" << QByteArray("text") << "List";
+        QTest::newRow("list hint") << "DirListBox" << QByteArray("toolTip") << "List of working directories";
+        QTest::newRow("add") << "AddBtn" << QByteArray("text") << "Add...";
+        QTest::newRow("add hint") << "AddBtn" << QByteArray("toolTip") << "Add a working directory to the list";
+        QTest::newRow("remove") << "RemoveBtn" << QByteArray("text") << "Remove";
+        QTest::newRow("remove hint") << "RemoveBtn" << QByteArray("toolTip")
+                                     << "Remove a working dierctory from the list.";
+        QTest::newRow("ropt") << "RoptCheckBox" << QByteArray("text") << "Remove temporary scratch files";
+        QTest::newRow("fopt") << "FoptCheckBox" << QByteArray("text")
+                              << "Forces execution with old PUNCH or IRCDATA files";
+        QTest::newRow("popt") << "PoptCheckBox" << QByteArray("text")
+                              << "Redirects all text files to output file directory";
+        QTest::newRow("options label") << "CmdOptEditLabel" << QByteArray("text") << "Additional command line options";
+        QTest::newRow("options hint") << "CmdOptEdit" << QByteArray("toolTip") << "Additional command line option ";
+        QTest::newRow("text editor") << "TextFileLabel" << QByteArray("text") << "Text Editor";
+        QTest::newRow("text editor hint") << "TextFile" << QByteArray("toolTip")
+                                          << "Enter the path of the Text Editor executable";
+        QTest::newRow("molecule editor") << "MolFileLabel" << QByteArray("text") << "Molecule Editor";
+        QTest::newRow("molecule editor hint") << "MolFile" << QByteArray("toolTip")
+                                              << "Enter the path of the Molecule Editor executable";
+        QTest::newRow("copy") << "CopyClCB" << QByteArray("text") << "Copy Firefly command line to clipboard";
+        QTest::newRow("copy hint") << "CopyClCB" << QByteArray("toolTip")
+                                   << "Copy Firefly command line to clipboard when running a job.";
+        QTest::newRow("ok") << "OKBtn" << QByteArray("text") << "OK";
+        QTest::newRow("cancel") << "CancelBtn" << QByteArray("text") << "Cancel";
+    }
+    void texts()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, property);
+        QFETCH(QString, expected);
+        QWidget *widget = dlg->findChild<QWidget *>(name);
+        QVERIFY2(widget, qPrintable(name));
+        QCOMPARE(widget->property(property.constData()).toString(), expected);
+    }
+
+    void structure()
+    {
+        auto *pages = control<QTabWidget>("PageControl1");
+        QCOMPARE(pages->count(), 2);
+        QCOMPARE(pages->tabText(0), QStringLiteral("Firefly"));
+        QCOMPARE(pages->tabText(1), QStringLiteral("Other"));
+        QVERIFY(button("OKBtn")->isDefault());
+        for (const char *name : {"EXEFile", "LibFile", "InstancesEdit", "AutoDirEdit", "TextFile", "MolFile"})
+            QVERIFY2(edit(name)->isReadOnly(), name);
+        QVERIFY(!edit("CmdOptEdit")->isReadOnly());
+        QCOMPARE(dirList()->selectionMode(), QAbstractItemView::SingleSelection);
+        QVERIFY(!dirList()->isSortingEnabled());
+        // The fields that pickers fill are grey; the free edit is not.
+        const QColor grey = dlg->palette().color(QPalette::Disabled, QPalette::WindowText);
+        for (const char *name : {"EXEFile", "LibFile", "AutoDirEdit", "TextFile", "MolFile"})
+            QCOMPARE(edit(name)->palette().color(QPalette::Base), grey);
+        QCOMPARE(dirList()->palette().color(QPalette::Base), grey);
+        QVERIFY(edit("CmdOptEdit")->palette().color(QPalette::Base) != grey);
+        // The working-directory controls live in their group box.
+        auto *group = control<QGroupBox>("GroupBox1");
+        for (const char *name : {"ACRadioButton", "AutoDirEdit", "DirBtn", "ListRadioButton", "DirListBox", "AddBtn",
+                                 "RemoveBtn"})
+            QCOMPARE(dlg->findChild<QWidget *>(QLatin1String(name))->parentWidget(), group);
+    }
+
+    void tabOrder_data()
+    {
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("Firefly page")
+            << QStringList{"InstancesEdit", "InstancesUpDown", "OFOutItem", "OFNumberedItem", "OFAskItem",
+                           "EXEFile", "EXEBtn", "CmdOptEdit", "DirListBox", "ACRadioButton", "DirBtn", "AddBtn",
+                           "RemoveBtn", "ListRadioButton", "AutoDirEdit", "LibFile", "LibBtn", "RoptCheckBox",
+                           "FoptCheckBox", "PoptCheckBox"};
+        QTest::newRow("Other page") << QStringList{"TextFile", "TxtBtn", "MolFile", "MolBtn", "CopyClCB"};
+    }
+    void tabOrder()
+    {
+        QFETCH(QStringList, order);
+        // Follow the focus chain from the first control, keeping tab stops.
+        QWidget *widget = dlg->findChild<QWidget *>(order.first());
+        QVERIFY(widget);
+        QStringList chain;
+        while (chain.size() < order.size()) {
+            if ((widget->focusPolicy() & Qt::TabFocus) && !widget->objectName().isEmpty()
+                && !widget->objectName().startsWith(QLatin1String("qt_")))
+                chain << widget->objectName();
+            widget = widget->nextInFocusChain();
+            if (widget->objectName() == order.first())
+                break;
+        }
+        QCOMPARE(chain, order);
+    }
+};
+
+QTEST_MAIN(TestSettingsForm)
+#include "tst_settingsform.moc"

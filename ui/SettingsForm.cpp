@@ -1,0 +1,256 @@
+#include "ui/SettingsForm.h"
+
+#include "ui_SettingsForm.h"
+
+#include "jobs/DirList.h"
+#include "jobs/JobSettings.h"
+#include "platform/Dialogs.h"
+#include "platform/Notices.h"
+#include "ui/FormUtils.h"
+
+#include <QApplication>
+#include <QShowEvent>
+
+#include <algorithm>
+
+const QString TSettingsDlg::OutputFormatHint = QStringLiteral(
+    "Select how the output filename will be generated:\r\n"
+    ".out: change the extension of the input file to .out;\r\n"
+    "_N.out: change the extension of the input file to .out and append an incremental number to the filename;\r\n"
+    "?: ask for a custom filename.");
+const QString TSettingsDlg::AutoDirMissingText =
+    QStringLiteral("Please enter a path where Firefly can auto create working directories!");
+const QString TSettingsDlg::TooFewDirectoriesText =
+    QStringLiteral("The number of working directories should be at leat equal to the number of CPU cores used!");
+const QString TSettingsDlg::ExecutableMissingText = QStringLiteral("Enter a valid executable filename!");
+const QString TSettingsDlg::LineBreakInFolderText =
+    QStringLiteral("The name of this folder holds a line break and cannot be stored in the settings file!");
+const QString TSettingsDlg::LineBreakInFileText =
+    QStringLiteral("The name of this file holds a line break and cannot be stored in the settings file!");
+
+namespace {
+
+// The settings file keeps one value per line: a path with a CR or LF in it
+// would be cut there and the rest read back as a line of its own.
+bool holdsLineBreak(const QString &path)
+{
+    return path.contains(QLatin1Char('\r')) || path.contains(QLatin1Char('\n'));
+}
+
+} // namespace
+
+QString FolderPart(const QString &path)
+{
+    return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString BrowseForFolder(const QString &title, const QString &initialFolder, bool allowNewFolder)
+{
+    Dialogs::Request request;
+    request.kind = Dialogs::Kind::Directory;
+    request.title = title;
+    request.initialFolder = initialFolder;
+    request.allowNewFolder = allowNewFolder;
+    const QString folder = Dialogs::AskOne(QApplication::activeWindow(), request);
+    if (holdsLineBreak(folder)) {
+        Notices::ShowNotice(TSettingsDlg::LineBreakInFolderText);
+        return QString();
+    }
+    return folder;
+}
+
+TSettingsDlg::TSettingsDlg(TJobSettings &settings, QWidget *parent)
+    : QDialog(parent)
+    , m_settings(settings)
+    , ui(std::make_unique<Ui::TSettingsDlg>())
+{
+    ui->setupUi(this);
+    FormCreate();
+}
+
+TSettingsDlg::~TSettingsDlg() = default;
+
+void TSettingsDlg::FormCreate()
+{
+    FormUtils::ApplyFormFont(this);
+    setFixedSize(size());
+    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
+
+    ui->InstancesUpDown->setAssociate(ui->InstancesEdit);
+    ui->InstancesUpDown->setRange(1, 16);
+
+    for (QWidget *field : {static_cast<QWidget *>(ui->EXEFile), static_cast<QWidget *>(ui->LibFile),
+                           static_cast<QWidget *>(ui->AutoDirEdit), static_cast<QWidget *>(ui->DirListBox),
+                           static_cast<QWidget *>(ui->TextFile), static_cast<QWidget *>(ui->MolFile)})
+        FormUtils::MakeGrey(field);
+
+    ui->OFRadioGroup->setToolTip(OutputFormatHint);
+
+    connect(ui->OKBtn, &QPushButton::clicked, this, &TSettingsDlg::OKBtnClick);
+    connect(ui->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui->EXEBtn, &QPushButton::clicked, this, &TSettingsDlg::EXEBtnClick);
+    connect(ui->LibBtn, &QPushButton::clicked, this, &TSettingsDlg::LibBtnClick);
+    connect(ui->TxtBtn, &QPushButton::clicked, this, &TSettingsDlg::TxtBtnClick);
+    connect(ui->MolBtn, &QPushButton::clicked, this, &TSettingsDlg::MolBtnClick);
+    connect(ui->DirBtn, &QPushButton::clicked, this, &TSettingsDlg::DirBtnClick);
+    connect(ui->AddBtn, &QPushButton::clicked, this, &TSettingsDlg::AddBtnClick);
+    connect(ui->RemoveBtn, &QPushButton::clicked, this, &TSettingsDlg::RemoveBtnClick);
+}
+
+void TSettingsDlg::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous()) {
+        FormShow();
+        FormUtils::CentreOnScreen(this);
+    }
+    QDialog::showEvent(event);
+}
+
+int TSettingsDlg::outputFormatIndex() const
+{
+    if (ui->OFNumberedItem->isChecked())
+        return 1;
+    if (ui->OFAskItem->isChecked())
+        return 2;
+    return 0;
+}
+
+void TSettingsDlg::setOutputFormatIndex(int index)
+{
+    QRadioButton *items[] = {ui->OFOutItem, ui->OFNumberedItem, ui->OFAskItem};
+    items[std::clamp(index, 0, 2)]->setChecked(true);
+}
+
+void TSettingsDlg::FormShow()
+{
+    ui->InstancesEdit->setText(m_settings.CPUcores);
+    setOutputFormatIndex(m_settings.OutputFormat);   // anything above 2 selects "?"
+    ui->EXEFile->setText(m_settings.EXEFile);
+    ui->LibFile->setText(m_settings.LibFile);
+    ui->CmdOptEdit->setText(m_settings.AddCmdLine);
+    if (m_settings.AutoDir)
+        ui->ACRadioButton->setChecked(true);
+    else
+        ui->ListRadioButton->setChecked(true);
+    ui->FoptCheckBox->setChecked(m_settings.Fopt);
+    ui->RoptCheckBox->setChecked(m_settings.Ropt);
+    ui->PoptCheckBox->setChecked(m_settings.Popt);
+    // Only the control of the current mode is loaded; the other keeps what it
+    // held when the dialog last closed.
+    if (m_settings.AutoDir) {
+        ui->AutoDirEdit->setText(m_settings.DirList);
+    } else {
+        ui->DirListBox->clear();
+        ui->DirListBox->addItems(SplitDirList(m_settings.DirList));
+    }
+    ui->TextFile->setText(m_settings.TxtFile);
+    ui->MolFile->setText(m_settings.MolFile);
+    ui->CopyClCB->setChecked(m_settings.CopyCmdLine);
+}
+
+void TSettingsDlg::OKBtnClick()
+{
+    const bool autoCreate = ui->ACRadioButton->isChecked();
+    if (autoCreate) {
+        if (ui->AutoDirEdit->text().isEmpty()) {
+            Notices::ShowNotice(AutoDirMissingText);
+            return;
+        }
+    } else if (ui->DirListBox->count() < ui->InstancesUpDown->position()) {
+        Notices::ShowNotice(TooFewDirectoriesText);
+        return;
+    }
+    if (ui->EXEFile->text().isEmpty()) {
+        Notices::ShowNotice(ExecutableMissingText);
+        return;
+    }
+
+    if (autoCreate) {
+        m_settings.DirList = ui->AutoDirEdit->text();
+        m_settings.AutoDir = true;
+    } else {
+        QStringList entries;
+        entries.reserve(ui->DirListBox->count());
+        for (int row = 0; row < ui->DirListBox->count(); ++row)
+            entries << ui->DirListBox->item(row)->text();
+        m_settings.DirList = JoinDirList(entries);
+        m_settings.AutoDir = false;
+    }
+    m_settings.CPUcores = ui->InstancesEdit->text();
+    m_settings.OutputFormat = quint8(outputFormatIndex());
+    m_settings.EXEFile = ui->EXEFile->text();
+    m_settings.LibFile = ui->LibFile->text();
+    m_settings.AddCmdLine = ui->CmdOptEdit->text();
+    m_settings.Fopt = ui->FoptCheckBox->isChecked();
+    m_settings.Ropt = ui->RoptCheckBox->isChecked();
+    m_settings.Popt = ui->PoptCheckBox->isChecked();
+    m_settings.TxtFile = ui->TextFile->text();
+    m_settings.MolFile = ui->MolFile->text();
+    m_settings.CopyCmdLine = ui->CopyClCB->isChecked();
+    accept();
+}
+
+void TSettingsDlg::pickFile(const QString &filter, const QString &defaultSuffix, bool executable, QLineEdit *target)
+{
+    Dialogs::Request request;
+    request.kind = Dialogs::Kind::OpenFile;
+    request.filter = filter;
+    request.defaultSuffix = defaultSuffix;
+    // Every picker starts in the folder of the Firefly executable.
+    request.initialFolder = FolderPart(ui->EXEFile->text());
+    request.matchEveryFile = executable;
+    const QString file = Dialogs::AskOne(this, request);
+    if (file.isEmpty())
+        return;
+    if (holdsLineBreak(file)) {
+        Notices::ShowNotice(LineBreakInFileText);
+        return;
+    }
+    target->setText(file);
+}
+
+void TSettingsDlg::EXEBtnClick()
+{
+    pickFile(QStringLiteral("Firefly executable (*.exe)|*.exe"), QStringLiteral("exe"), true, ui->EXEFile);
+}
+
+void TSettingsDlg::LibBtnClick()
+{
+    pickFile(QStringLiteral("External basis set library file (*.lib) | *.lib"), QStringLiteral("lib"), false,
+             ui->LibFile);
+}
+
+void TSettingsDlg::TxtBtnClick()
+{
+    pickFile(QStringLiteral("Text Editor executable (*.exe)|*.exe"), QStringLiteral("exe"), true, ui->TextFile);
+}
+
+void TSettingsDlg::MolBtnClick()
+{
+    pickFile(QStringLiteral("Molecule Editor executable (*.exe)|*.exe"), QStringLiteral("exe"), true, ui->MolFile);
+}
+
+void TSettingsDlg::DirBtnClick()
+{
+    // Also when nothing was chosen: cancelling the browser empties the field.
+    ui->AutoDirEdit->setText(BrowseForFolder(QStringLiteral("Select Directory"), QString(), true));
+}
+
+void TSettingsDlg::AddBtnClick()
+{
+    const QString folder = BrowseForFolder(QStringLiteral("Select Directory"), QString(), true);
+    if (folder.isEmpty())
+        return;
+    for (int row = 0; row < ui->DirListBox->count(); ++row) {
+        if (ui->DirListBox->item(row)->text().compare(folder, Qt::CaseInsensitive) == 0)
+            return;
+    }
+    ui->DirListBox->addItem(folder);
+}
+
+void TSettingsDlg::RemoveBtnClick()
+{
+    const QList<QListWidgetItem *> selected = ui->DirListBox->selectedItems();
+    if (!selected.isEmpty())
+        delete selected.first();
+}
