@@ -6,6 +6,7 @@
 #include "ui/FormUtils.h"
 
 #include <QClipboard>
+#include <QFile>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -86,8 +87,9 @@ void EgMenuItemClick(THLDlg &dialog, const QStringList &selectedPaths)
     dialog.ClearMemo();
     // An error ends the command here: the lines already added stay, the
     // remaining files are not read and the dialog is not shown.
+    // The numbers are ASCII; the name is in the file system's encoding.
     for (const QString &path : selectedPaths)
-        dialog.AppendLine(QString::fromLatin1(ExtractOrbitalReport(path)));
+        dialog.AppendLine(QFile::decodeName(ExtractOrbitalReport(path)));
     dialog.ShowModal();
 }
 

@@ -5,6 +5,12 @@
 #include <QDir>
 #include <QFile>
 
+#include <cstdint>
+
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
+#endif
+
 namespace {
 
 QString shownName(const QString &fileName)
@@ -12,16 +18,48 @@ QString shownName(const QString &fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
+// Asks for huge pages under a large buffer that is about to be filled: a
+// 100 MB output then costs some fifty page faults instead of 25,000.
+void adviseHugePages(char *data, qsizetype size)
+{
+#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t HugePage = std::uintptr_t(2) << 20;
+    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(data) + HugePage - 1) & ~(HugePage - 1);
+    const std::uintptr_t last = (reinterpret_cast<std::uintptr_t>(data) + std::uintptr_t(size)) & ~(HugePage - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+#else
+    Q_UNUSED(data);
+    Q_UNUSED(size);
+#endif
+}
+
 } // namespace
 
 QByteArray LoadFileBytes(const QString &fileName)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(shownName(fileName), file.errorString()));
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(shownName(fileName), file.errorString()));
+
+    // One buffer, read into directly, with room for the CR LF that an
+    // unterminated last line gets (NormaliseLineEnds then needs no new one).
+    // It grows only when the file grows while it is read or has no size.
+    const qint64 expected = file.size();
+    QByteArray bytes(qsizetype(qMax<qint64>(expected, 0)) + 2, Qt::Uninitialized);
+    adviseHugePages(bytes.data(), bytes.size());
+    qsizetype used = 0;
+    for (;;) {
+        if (used == bytes.size())
+            bytes.resize(used + qMax<qsizetype>(used / 2, 64 * 1024));
+        const qint64 n = file.read(bytes.data() + used, bytes.size() - used);
+        if (n < 0)
+            throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(shownName(fileName), file.errorString()));
+        if (n == 0)
+            break;
+        used += qsizetype(n);
+    }
+    bytes.resize(used); // keeps the buffer
     return bytes;
 }
 
@@ -33,19 +71,11 @@ QByteArray NormaliseLineEnds(QByteArray text)
 
     // How many bytes the CR LF form adds: one per lone CR or LF, two for an
     // unterminated last line.
-    const char *src = text.constData();
     qsizetype growth = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        if (src[i] == '\r') {
-            if (i + 1 < size && src[i + 1] == '\n')
-                ++i;
-            else
-                ++growth;
-        } else if (src[i] == '\n') {
-            ++growth;
-        }
-    }
-    const bool unterminated = src[size - 1] != '\r' && src[size - 1] != '\n';
+    ForEachLineBreak(std::string_view(text.constData(), std::size_t(size)),
+                     [&](std::size_t, std::size_t length) { growth += length == 1 ? 1 : 0; });
+    const char last = text.at(size - 1);
+    const bool unterminated = last != '\r' && last != '\n';
     if (unterminated)
         growth += 2;
     if (growth == 0)
@@ -82,18 +112,12 @@ QByteArray LoadCrLfText(const QString &fileName)
 std::vector<std::string_view> SplitLineViews(std::string_view text)
 {
     std::vector<std::string_view> lines;
-    const std::size_t size = text.size();
     std::size_t start = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        const char c = text[i];
-        if (c != '\r' && c != '\n')
-            continue;
-        lines.push_back(text.substr(start, i - start));
-        if (c == '\r' && i + 1 < size && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < size)
+    ForEachLineBreak(text, [&](std::size_t at, std::size_t length) {
+        lines.push_back(text.substr(start, at - start));
+        start = at + length;
+    });
+    if (start < text.size())
         lines.push_back(text.substr(start));
     return lines;
 }

@@ -4,11 +4,40 @@
 #include <QByteArrayList>
 #include <QString>
 
+#include <cstring>
 #include <string_view>
 #include <vector>
 
 // Firefly output as single-byte text. Lines split at CR, LF or CR LF; a
 // final line break ends the last line and adds no empty one.
+
+// Calls visit(position, length) for every line break of the text, in order:
+// length 2 for CR LF, 1 for a lone CR or LF. Finds them with memchr, so a
+// text of long lines costs little more than one pass over its bytes.
+template<typename Visit>
+void ForEachLineBreak(std::string_view text, Visit visit)
+{
+    const char *const begin = text.data();
+    const char *const end = begin + text.size();
+    const auto find = [end](const char *from, char c) {
+        const void *at = from < end ? std::memchr(from, c, std::size_t(end - from)) : nullptr;
+        return at ? static_cast<const char *>(at) : end;
+    };
+    const char *cr = find(begin, '\r');
+    const char *lf = find(begin, '\n');
+    for (;;) {
+        const char *at = cr < lf ? cr : lf;
+        if (at == end)
+            return;
+        const std::size_t length = (at == cr && lf == cr + 1 && lf != end) ? 2 : 1;
+        visit(std::size_t(at - begin), length);
+        const char *next = at + length;
+        if (cr < next)
+            cr = find(next, '\r');
+        if (lf < next)
+            lf = find(next, '\n');
+    }
+}
 
 // A whole file as single-byte lines.
 // Throws EFileError with a clear message when the file cannot be read.

@@ -1,20 +1,83 @@
+// Nelo: start-up. The application is titled, the main window is created
+// (its FormCreate loads the settings and may ask for them first), then the
+// report dialog and the about box; the event loop runs until Exit.
+
+#include "analysis/ReportForm.h"
+#include "platform/ErrorReport.h"
 #include "platform/MessageBoxes.h"
+#include "platform/SettingsLocation.h"
+#include "ui/AboutForm.h"
+#include "ui/NeloForm.h"
 
 #include <NeloVersion.h>
 
 #include <QApplication>
-#include <QMainWindow>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+
+#include <memory>
+
+namespace {
+
+// Errors raised by a handler end that handler and are shown by the general
+// error report; the program goes on. The window's own handlers report their
+// errors themselves; this catches whatever else reaches the event dispatch.
+class NeloApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (...) {
+            ReportCurrentException();
+            return false;
+        }
+    }
+};
+
+QString settingsFile()
+{
+    const QString chosen = ChooseSettingsFile(qEnvironmentVariable("NELO_SETTINGS_FILE"), SettingsFilePath(),
+                                              UserSettingsFile());
+    // The user's own file may live in a folder that does not exist yet; Exit
+    // writes the file beside its temporary copy there.
+    QDir().mkpath(QFileInfo(chosen).absolutePath());
+    return chosen;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    NeloApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral(NELO_PRODUCT_NAME));
     QApplication::setApplicationDisplayName(QStringLiteral(NELO_APPLICATION_TITLE));
     QApplication::setApplicationVersion(QStringLiteral(NELO_VERSION));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/nelo.png")));
+    QApplication::setDesktopFileName(QStringLiteral("nelo"));
+    // Closing the main window only hides it, and closing a dialog while it is
+    // hidden must not end a running queue: only Exit ends Nelo.
+    QApplication::setQuitOnLastWindowClosed(false);
     InstallMessageBoxPresenters();
 
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral(NELO_APPLICATION_TITLE));
-    window.showMaximized();
-    return app.exec();
+    TForm1::Environment environment;
+    environment.arguments = QCoreApplication::arguments();
+    environment.settingsFile = settingsFile();
+    auto form = std::make_unique<TForm1>(environment);
+    Form1 = form.get();
+    Form1->FormCreate();
+
+    THLDlg HLDlg;
+    Form1->SetReportDialog(&HLDlg);
+    TAboutBox AboutBox;
+    Form1->SetAboutBox(&AboutBox);
+
+    Form1->showMaximized();
+    const int result = QApplication::exec();
+    Form1 = nullptr;
+    return result;
 }

@@ -51,10 +51,10 @@ QString BrowseForFolder(const QString &title, const QString &initialFolder, bool
     request.title = title;
     request.initialFolder = initialFolder;
     request.allowNewFolder = allowNewFolder;
-    const QString folder = Dialogs::AskOne(QApplication::activeWindow(), request);
+    QString folder = Dialogs::AskOne(QApplication::activeWindow(), request);
     if (holdsLineBreak(folder)) {
         Notices::ShowNotice(TSettingsDlg::LineBreakInFolderText);
-        return QString();
+        return {};
     }
     return folder;
 }

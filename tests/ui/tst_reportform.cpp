@@ -142,6 +142,19 @@ private slots:
                  expectedLine("water_mp2") + QStringLiteral("\r\n") + expectedLine("dvb_gopt_a") + QStringLiteral("\r\n"));
     }
 
+    void nameShownInTheFileSystemsEncoding()
+    {
+        if (!QFileInfo::exists(sample("water_mp2.out")))
+            QSKIP("Firefly samples not available");
+        QVERIFY(temp.isValid());
+        const QString copy = temp.filePath(QStringLiteral("w\u00e4ter.out"));
+        QVERIFY(QFile::copy(sample("water_mp2.out"), copy));
+        RecordingHLDlg dlg;
+        EgMenuItemClick(dlg, {copy});
+        QVERIFY2(dlg.textWhenShown.startsWith(QStringLiteral("w\u00e4ter")), qPrintable(dlg.textWhenShown));
+        QVERIFY(dlg.textWhenShown.endsWith(expectedLine("water_mp2").mid(15) + QStringLiteral("\r\n")));
+    }
+
     void errorInTheSecondOfThreeFiles()
     {
         if (!QFileInfo::exists(sample("water_mp2.out")))

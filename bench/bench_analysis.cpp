@@ -1,0 +1,127 @@
+// Benchmarks of the output analysis on synthetic optimisation outputs of
+// 10 MB and 100 MB (thousands of steps), written to a temporary folder:
+//   - the progress scanner on text in memory,
+//   - Parse: the file read, line ends made CR LF, one scan,
+//   - the HOMO-LUMO line of the 100 MB output (load, split, extract).
+//
+// bench_analysis --write DIR writes the two outputs (opt-10MB.out,
+// opt-100MB.out) into DIR and exits; bench/scan_vs_grep.sh uses them.
+
+#include "SyntheticOutput.h"
+
+#include "analysis/GeometryScanner.h"
+#include "analysis/OrbitalReport.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+namespace {
+
+constexpr qsizetype MB = 1000 * 1000;
+
+QString g_dir;
+
+QString outputPath(int megabytes)
+{
+    return QDir(g_dir).filePath(QStringLiteral("opt-%1MB.out").arg(megabytes));
+}
+
+bool writeOutputs(const QString &dir)
+{
+    for (int megabytes : {10, 100}) {
+        QFile file(QDir(dir).filePath(QStringLiteral("opt-%1MB.out").arg(megabytes)));
+        const QByteArray text = SyntheticOptimisationOutput(megabytes * MB);
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file.fileName()));
+            return false;
+        }
+    }
+    return true;
+}
+
+const QByteArray &textOf(int megabytes)
+{
+    static std::map<int, QByteArray> texts;
+    QByteArray &text = texts[megabytes];
+    if (text.isEmpty()) {
+        QFile file(outputPath(megabytes));
+        if (file.open(QIODevice::ReadOnly))
+            text = file.readAll();
+    }
+    return text;
+}
+
+void BM_ScanGeometryProgress(benchmark::State &state)
+{
+    const QByteArray &text = textOf(int(state.range(0)));
+    const std::string_view view(text.constData(), std::size_t(text.size()));
+    std::size_t entries = 0;
+    for (auto _ : state) {
+        GeometryScanner scanner;
+        entries = 0;
+        scanner.ScanGeometryProgress(view, [&](const QByteArray &) { ++entries; });
+        benchmark::DoNotOptimize(entries);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * text.size());
+    state.counters["entries"] = double(entries);
+    state.counters["MB"] = double(text.size()) / MB;
+}
+BENCHMARK(BM_ScanGeometryProgress)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
+
+void BM_ParseOutputFile(benchmark::State &state)
+{
+    const QString path = outputPath(int(state.range(0)));
+    const qint64 size = QFileInfo(path).size();
+    std::size_t entries = 0;
+    for (auto _ : state) {
+        GeometryScanner scanner;
+        entries = 0;
+        ParseOutputFile(scanner, path, [&](const QByteArray &) { ++entries; });
+        benchmark::DoNotOptimize(entries);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * size);
+    state.counters["entries"] = double(entries);
+}
+BENCHMARK(BM_ParseOutputFile)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
+
+void BM_ExtractOrbitalReport(benchmark::State &state)
+{
+    const QString path = outputPath(int(state.range(0)));
+    const qint64 size = QFileInfo(path).size();
+    QByteArray line;
+    for (auto _ : state) {
+        line = ExtractOrbitalReport(path);
+        benchmark::DoNotOptimize(line.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * size);
+    state.SetLabel(line.replace('\t', ' ').toStdString());
+}
+BENCHMARK(BM_ExtractOrbitalReport)->Arg(100)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--write") == 0)
+        return writeOutputs(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+
+    QTemporaryDir dir;
+    if (!dir.isValid() || !writeOutputs(dir.path()))
+        return 1;
+    g_dir = dir.path();
+
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

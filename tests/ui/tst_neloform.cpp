@@ -1,0 +1,605 @@
+// The main window offscreen: the queue and the processed list, drops, the
+// popup menu, the "X" argument, Exit, closing, and the window operations the
+// runner uses. Notices, errors and file dialogs are recorded; nothing is
+// ever powered off.
+
+#include "jobs/CommandLine.h"
+#include "jobs/JobRunner.h"
+#include "tests/helpers/ArgvRecord.h"
+#include "platform/Dialogs.h"
+#include "platform/Notices.h"
+#include "platform/PowerOff.h"
+#include "ui/NeloForm.h"
+#include "ui/SettingsForm.h"
+
+#include <QtTest>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <memory>
+
+namespace {
+
+class RecordingPowerOff : public IPowerOff
+{
+public:
+    void PowerOff() override { ++calls; }
+    int calls = 0;
+};
+
+class RecordingClipboard : public IClipboard
+{
+public:
+    void SetText(const QString &text) override { texts << text; }
+    QStringList texts;
+};
+
+QStringList entries(const QListWidget *list)
+{
+    QStringList result;
+    for (int i = 0; i < list->count(); ++i)
+        result << list->item(i)->text();
+    return result;
+}
+
+} // namespace
+
+class TestNeloForm : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QStringList m_notices;
+    QStringList m_errors;
+    QList<Dialogs::Request> m_requests;
+    QStringList m_answer;
+    RecordingPowerOff m_powerOff;
+    RecordingClipboard m_clipboard;
+    int m_quits = 0;
+    bool m_settingsDialogShown = false;
+    bool m_mainWindowShownBeforeDialog = false;
+    bool m_trayAvailable = true;
+    std::unique_ptr<TForm1> m_form;
+
+    QString settingsPath() const { return m_dir.filePath(QStringLiteral("nelo.INI")); }
+
+    void writeSettings(const QByteArray &body)
+    {
+        QFile file(settingsPath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(body);
+    }
+
+    // A window as Nelo's main makes it, with settings that need no dialog.
+    std::unique_ptr<TForm1> makeForm(const QStringList &arguments = {QStringLiteral("nelo")},
+                                     const QString &settingsFile = QString())
+    {
+        TForm1::Environment environment;
+        environment.arguments = arguments;
+        environment.settingsFile = settingsFile.isEmpty() ? settingsPath() : settingsFile;
+        environment.clipboard = &m_clipboard;
+        environment.powerOff = &m_powerOff;
+        environment.trayAvailable = [this] { return m_trayAvailable; };
+        environment.quit = [this] { ++m_quits; };
+        auto form = std::make_unique<TForm1>(environment);
+        // Without Firefly and its folder the settings dialog comes first,
+        // modally: note it and cancel it.
+        m_settingsDialogShown = false;
+        QTimer::singleShot(0, this, [this] {
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                m_settingsDialogShown = dialog->objectName() == QLatin1String("SettingsDlg");
+                m_mainWindowShownBeforeDialog = dialog->parentWidget() && dialog->parentWidget()->isVisible();
+                dialog->reject();
+            }
+        });
+        form->FormCreate();
+        return form;
+    }
+
+    template <class T>
+    T *control(const char *name) const
+    {
+        T *widget = m_form->findChild<T *>(QLatin1String(name));
+        if (!widget)
+            qFatal("no control %s", name);
+        return widget;
+    }
+    QListWidget *jobs() const { return control<QListWidget>("JobListBox"); }
+    QListWidget *done() const { return control<QListWidget>("DoneListBox"); }
+    QAction *parseItem() const { return control<QAction>("ParseMenuItem"); }
+    QAction *egItem() const { return control<QAction>("EgMenuItem"); }
+
+    // Drops local files on the input queue the way the desktop does.
+    void drop(const QStringList &paths)
+    {
+        QList<QUrl> urls;
+        for (const QString &path : paths)
+            urls << QUrl::fromLocalFile(path);
+        QMimeData mime;
+        mime.setUrls(urls);
+        QWidget *target = jobs()->viewport();
+        const QPointF at(10, 10);
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent dropEvent(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &dropEvent);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        Notices::SetNoticePresenter([this](const QString &text) { m_notices << text; });
+        Notices::SetErrorPresenter([this](const QString &text) { m_errors << text; });
+        Dialogs::SetAnswerer([this](const Dialogs::Request &request) {
+            m_requests << request;
+            return m_answer;
+        });
+    }
+
+    void init()
+    {
+        m_notices.clear();
+        m_errors.clear();
+        m_requests.clear();
+        m_answer.clear();
+        m_quits = 0;
+        m_trayAvailable = true;
+        writeSettings("[Settings]\nEXEFile=/opt/firefly/firefly\nDirList=/tmp/work\n");
+        m_form = makeForm();
+    }
+
+    void cleanup() { m_form.reset(); }
+
+    void startState()
+    {
+        QCOMPARE(m_form->windowTitle(), QStringLiteral("Nelo - Korvane"));
+        QCOMPARE(m_form->minimumWidth(), 754);
+        QCOMPARE(m_form->maximumWidth(), 755);
+        QCOMPARE(m_form->minimumHeight(), 600);
+        QVERIFY(control<QPushButton>("RunBtn")->isEnabled());
+        QVERIFY(!control<QPushButton>("AbortBtn")->isEnabled());
+        QVERIFY(control<QPushButton>("ExitBtn")->isEnabled());
+        QVERIFY(!control<QCheckBox>("PowerOffCB")->isChecked());
+        QCOMPARE(control<QLabel>("OutLab")->text(), QStringLiteral("Active Job:"));
+        QCOMPARE(jobs()->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(done()->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QVERIFY(control<QPlainTextEdit>("Memo1")->isReadOnly());
+        QCOMPARE(m_form->SettingsDialog()->isVisible(), false);
+        QCOMPARE(m_form->JobSettings().EXEFile, QStringLiteral("/opt/firefly/firefly"));
+        QCOMPARE(m_form->PopupMenu1->actions(), (QList<QAction *>{parseItem(), egItem()}));
+    }
+
+    void dropOnQueue_data()
+    {
+        QTest::addColumn<QStringList>("dropped");
+        QTest::addColumn<QStringList>("queued");
+        QTest::addColumn<QStringList>("notices");
+        const QString input = QStringLiteral("/data/run 1/water.inp");
+        QTest::newRow("one input") << QStringList{input} << QStringList{"/old.inp", input} << QStringList{};
+        QTest::newRow("any extension") << QStringList{"/data/notes.txt"} << QStringList{"/old.inp", "/data/notes.txt"}
+                                       << QStringList{};
+        QTest::newRow("a folder") << QStringList{"/data/run 1"} << QStringList{"/old.inp", "/data/run 1"}
+                                  << QStringList{};
+        QTest::newRow("two files") << QStringList{input, "/data/b.inp"} << QStringList{"/old.inp"}
+                                   << QStringList{"You can drop only one file at a time!"};
+    }
+    void dropOnQueue()
+    {
+        QFETCH(QStringList, dropped);
+        QFETCH(QStringList, queued);
+        QFETCH(QStringList, notices);
+        m_form->AddJob(QStringLiteral("/old.inp"));
+        jobs()->item(0)->setCheckState(Qt::Unchecked);
+        drop(dropped);
+        QCOMPARE(entries(jobs()), queued);
+        QCOMPARE(m_notices, notices);
+        QVERIFY(!m_form->JobChecked(0));
+        for (int i = 1; i < jobs()->count(); ++i)
+            QVERIFY(m_form->JobChecked(i));
+    }
+
+    void dragOfNonFilesIsRefused()
+    {
+        QMimeData mime;
+        mime.setUrls({QUrl(QStringLiteral("https://example.org/water.inp"))});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(jobs()->viewport(), &enter);
+        QVERIFY(!enter.isAccepted());
+        QCOMPARE(jobs()->count(), 0);
+    }
+
+    void addInputFiles()
+    {
+        m_form->AddJob(QStringLiteral("/first.inp"));
+        m_answer = QStringList{"/b/c.inp", "/a/a.inp", "/b/c.inp"};
+        QTest::mouseClick(control<QPushButton>("InputBtn"), Qt::LeftButton);
+        QCOMPARE(entries(jobs()), (QStringList{"/first.inp", "/b/c.inp", "/a/a.inp", "/b/c.inp"}));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(m_form->JobChecked(i));
+        QCOMPARE(m_requests.size(), 1);
+        QCOMPARE(m_requests[0].kind, Dialogs::Kind::OpenFiles);
+        QCOMPARE(m_requests[0].filter, QStringLiteral("Firefly input files (*.inp)|*.inp|All files (*.*)|*.*"));
+        QCOMPARE(m_requests[0].defaultSuffix, QStringLiteral("inp"));
+        QVERIFY(done()->count() == 0);
+
+        m_answer.clear(); // Cancel
+        QTest::mouseClick(control<QPushButton>("InputBtn"), Qt::LeftButton);
+        QCOMPARE(jobs()->count(), 4);
+    }
+
+    void addOutputFilesTouchesOnlyTheProcessedList()
+    {
+        m_form->AddJob(QStringLiteral("/q.inp"));
+        m_form->AppendDone(QStringLiteral("/x.out"));
+        m_answer = QStringList{"/r/b.out", "/r/a.out"};
+        QTest::mouseClick(control<QPushButton>("OutputBtn"), Qt::LeftButton);
+        QCOMPARE(entries(done()), (QStringList{"/x.out", "/r/b.out", "/r/a.out"}));
+        QCOMPARE(entries(jobs()), QStringList{"/q.inp"});
+        QVERIFY(!done()->item(1)->data(Qt::CheckStateRole).isValid());
+        QCOMPARE(m_requests.last().filter, QStringLiteral("Firefly output files (*.out)|*.out|All files (*.*)|*.*"));
+        QCOMPARE(m_requests.last().defaultSuffix, QStringLiteral("out"));
+    }
+
+    void removeSelected_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QStringList>("left");
+        const QStringList all{"1", "2", "3", "4", "5"};
+        QTest::newRow("queue 2 and 4") << "JobListBox" << "DeleteInBtn" << QList<int>{1, 3}
+                                       << QStringList{"1", "3", "5"};
+        QTest::newRow("processed 2 and 4") << "DoneListBox" << "DeleteOutBtn" << QList<int>{1, 3}
+                                           << QStringList{"1", "3", "5"};
+        QTest::newRow("queue nothing selected") << "JobListBox" << "DeleteInBtn" << QList<int>{} << all;
+        QTest::newRow("processed first and last") << "DoneListBox" << "DeleteOutBtn" << QList<int>{0, 4}
+                                                  << QStringList{"2", "3", "4"};
+        QTest::newRow("queue all") << "JobListBox" << "DeleteInBtn" << QList<int>{0, 1, 2, 3, 4} << QStringList{};
+    }
+    void removeSelected()
+    {
+        QFETCH(QString, list);
+        QFETCH(QString, button);
+        QFETCH(QList<int>, selected);
+        QFETCH(QStringList, left);
+        QListWidget *target = control<QListWidget>(qPrintable(list));
+        QListWidget *other = target == jobs() ? done() : jobs();
+        for (const char *text : {"1", "2", "3", "4", "5"}) {
+            if (target == jobs())
+                m_form->AddJob(QLatin1String(text));
+            else
+                m_form->AppendDone(QLatin1String(text));
+        }
+        other->addItem(QStringLiteral("other"));
+        other->item(0)->setSelected(true);
+        // Ticks play no part: untick one that is removed and one that stays.
+        if (target == jobs()) {
+            jobs()->item(1)->setCheckState(Qt::Unchecked);
+            jobs()->item(2)->setCheckState(Qt::Unchecked);
+        }
+        for (int row : selected)
+            target->item(row)->setSelected(true);
+        QTest::mouseClick(control<QPushButton>(qPrintable(button)), Qt::LeftButton);
+        QCOMPARE(entries(target), left);
+        QCOMPARE(entries(other), QStringList{"other"});
+    }
+
+    void popupMenu_data()
+    {
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<int>("parseTag");
+        QTest::addColumn<bool>("parseEnabled");
+        QTest::addColumn<bool>("egEnabled");
+        QTest::newRow("empty list") << 0 << 0 << false << false;
+        QTest::newRow("empty list during a run") << 0 << 1 << false << false;
+        QTest::newRow("at rest") << 2 << 0 << true << true;
+        QTest::newRow("during a run") << 2 << 1 << false << true;
+    }
+    void popupMenu()
+    {
+        // Started with "X", so HOMO-LUMO is offered (a hidden item is never enabled).
+        m_form = makeForm({QStringLiteral("nelo"), QStringLiteral("X")});
+        QFETCH(int, entries);
+        QFETCH(int, parseTag);
+        QFETCH(bool, parseEnabled);
+        QFETCH(bool, egEnabled);
+        for (int i = 0; i < entries; ++i)
+            m_form->AppendDone(QStringLiteral("/r/%1.out").arg(i));
+        m_form->SetParseMenuItemTag(parseTag);
+        // Opening the menu runs PopupMenu1Popup.
+        emit m_form->PopupMenu1->aboutToShow();
+        QCOMPARE(parseItem()->isEnabled(), parseEnabled);
+        QCOMPARE(egItem()->isEnabled(), egEnabled);
+        // The busy mark is lifted when the run ends.
+        m_form->SetParseMenuItemTag(0);
+        emit m_form->PopupMenu1->aboutToShow();
+        QCOMPARE(parseItem()->isEnabled(), entries > 0);
+    }
+
+    void homoLumoItem_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("visible");
+        QTest::newRow("X") << QStringList{"nelo", "X"} << true;
+        QTest::newRow("X then more") << QStringList{"nelo", "X", "other"} << true;
+        QTest::newRow("x") << QStringList{"nelo", "x"} << false;
+        QTest::newRow("none") << QStringList{"nelo"} << false;
+        QTest::newRow("X second") << QStringList{"nelo", "-v", "X"} << false;
+        QTest::newRow("XX") << QStringList{"nelo", "XX"} << false;
+        QTest::newRow("X with blank") << QStringList{"nelo", "X "} << false;
+    }
+    void homoLumoItem()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, visible);
+        m_form = makeForm(arguments);
+        QCOMPARE(egItem()->isVisible(), visible);
+        QVERIFY(parseItem()->isVisible());
+    }
+
+    void exitSavesThenQuits()
+    {
+        m_form->JobSettings().CPUcores = QStringLiteral("4");
+        QTest::mouseClick(control<QPushButton>("ExitBtn"), Qt::LeftButton);
+        QVERIFY(m_errors.isEmpty());
+        QCOMPARE(m_quits, 1);
+        QFile file(settingsPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("CPUcores=4"));
+    }
+
+    void exitWithUnwritableSettingsKeepsRunning()
+    {
+        // A settings path below a plain file can be written by nobody, root included.
+        const QString blocker = m_dir.filePath(QStringLiteral("plain-file"));
+        QFile plain(blocker);
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        const QString unwritable = blocker + QStringLiteral("/nelo.INI");
+        m_form = makeForm({QStringLiteral("nelo")}, unwritable);
+        m_form->show();
+        QTest::mouseClick(control<QPushButton>("ExitBtn"), Qt::LeftButton);
+        QCOMPARE(m_errors, QStringList{QStringLiteral("Unable to write to %1.").arg(unwritable)});
+        QCOMPARE(m_quits, 0);
+        QVERIFY(m_form->isVisible());
+        QVERIFY(control<QPushButton>("ExitBtn")->isEnabled());
+    }
+
+    void closeHidesOrMinimises_data()
+    {
+        QTest::addColumn<bool>("tray");
+        QTest::newRow("notification area") << true;
+        QTest::newRow("no notification area") << false;
+    }
+    void closeHidesOrMinimises()
+    {
+        QFETCH(bool, tray);
+        m_trayAvailable = tray;
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QVERIFY(!m_form->close());
+        if (tray) {
+            QVERIFY(!m_form->isVisible());
+        } else {
+            QVERIFY(m_form->isVisible());
+            QVERIFY(m_form->isMinimized());
+        }
+        QCOMPARE(m_quits, 0);
+        m_form->TrayIcon1DblClick();
+        QVERIFY(m_form->isVisible());
+        QVERIFY(!m_form->isMinimized());
+    }
+
+    void progressLogAndPane()
+    {
+        auto *log = control<QListWidget>("LogListBox");
+        m_form->AppendLog("*** BEGINNING GEOMETRY SEARCH ***");
+        m_form->AppendLog("STEP =   1\r\n  x MAXIMUM GRADIENT =  0.0123");
+        QCOMPARE(log->count(), 2);
+        QVERIFY(log->selectedItems().isEmpty());
+        QCOMPARE(log->item(1)->data(Qt::UserRole).toByteArray(), QByteArray("STEP =   1\r\n  x MAXIMUM GRADIENT =  0.0123"));
+        QVERIFY(!log->item(1)->text().contains(QLatin1Char('\n')));
+        m_form->ClearLog();
+        QCOMPARE(log->count(), 0);
+
+        // Latin-1 bytes and CR LF lines; line starts through the blocks.
+        auto *memo = control<QPlainTextEdit>("Memo1");
+        m_form->SetMemoText("a\r\nb\xb5\r\nccc");
+        QCOMPARE(memo->toPlainText(), QString::fromLatin1("a\nb\xb5\nccc"));
+        QCOMPARE(m_form->MemoLineIndex(0), 0);
+        QCOMPARE(m_form->MemoLineIndex(2), 5);
+        QCOMPARE(m_form->MemoLineIndex(3), -1);
+        m_form->SetMemoSelection(2, 2);
+        QCOMPARE(memo->textCursor().selectedText(), QString::fromLatin1("b\xb5"));
+        m_form->SetMemoSelection(-1, 0);
+        QVERIFY(!memo->textCursor().hasSelection());
+        m_form->FormPaint();
+        QCOMPARE(memo->textCursor().position(), memo->document()->characterCount() - 1);
+    }
+
+    void saveDialogForOutputNames()
+    {
+        QString name = QStringLiteral("unchanged");
+        m_answer.clear();
+        QVERIFY(!m_form->AskOutputFileName(QStringLiteral("F (*.out)|*.out"), QStringLiteral("out"), name));
+        QCOMPARE(name, QStringLiteral("unchanged"));
+        m_answer = QStringList{"/r/chosen.out"};
+        QVERIFY(m_form->AskOutputFileName(QStringLiteral("F (*.out)|*.out"), QStringLiteral("out"), name));
+        QCOMPARE(name, QStringLiteral("/r/chosen.out"));
+        QCOMPARE(m_requests.last().kind, Dialogs::Kind::SaveFile);
+    }
+
+    void viewers_data()
+    {
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<bool>("textEditor");
+        QTest::newRow("Edit as Text") << "EditBtn" << "JobListBox" << true;
+        QTest::newRow("queue double-click") << "dblclick" << "JobListBox" << true;
+        QTest::newRow("Edit geometry") << "ShowInpGeoBtn" << "JobListBox" << false;
+        QTest::newRow("View as Text") << "ViewBtn" << "DoneListBox" << true;
+        QTest::newRow("processed double-click") << "dblclick" << "DoneListBox" << true;
+        QTest::newRow("Show geometry") << "ShowOutGeoBtn" << "DoneListBox" << false;
+    }
+    void viewers()
+    {
+        QFETCH(QString, trigger);
+        QFETCH(QString, list);
+        QFETCH(bool, textEditor);
+        const QString record = m_dir.filePath(QStringLiteral("argv.record"));
+        QFile::remove(record);
+        qputenv("NELO_ARGV_RECORD", QFile::encodeName(record));
+        // The other editor is one that cannot start: a mix-up leaves no record.
+        const QString missing = m_dir.filePath(QStringLiteral("no such editor"));
+        m_form->JobSettings().TxtFile = textEditor ? QStringLiteral(NELO_ARGV_RECORDER) : missing;
+        m_form->JobSettings().MolFile = textEditor ? missing : QStringLiteral(NELO_ARGV_RECORDER);
+
+        QListWidget *target = control<QListWidget>(qPrintable(list));
+        const QString folder = QDir(m_dir.path()).canonicalPath() + QStringLiteral("/run 1");
+        QVERIFY(QDir().mkpath(folder));
+        const QStringList paths{folder + "/a.x", folder + "/water 2.x", folder + "/c.x"};
+        for (const QString &path : paths) {
+            if (target == jobs())
+                m_form->AddJob(path);
+            else
+                m_form->AppendDone(path);
+        }
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        // Two entries selected, the focus on a third: the focused one opens.
+        target->setCurrentRow(1, QItemSelectionModel::NoUpdate);
+        target->item(0)->setSelected(true);
+        target->item(2)->setSelected(true);
+        if (trigger == QLatin1String("dblclick")) {
+            // The press of a double-click's first click focuses the entry.
+            const QPoint at = target->visualItemRect(target->item(1)).center() + QPoint(30, 0);
+            QTest::mousePress(target->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            QTest::mouseRelease(target->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            QTest::mouseDClick(target->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        } else {
+            QTest::mouseClick(control<QPushButton>(qPrintable(trigger)), Qt::LeftButton);
+        }
+        const ArgvRecord started = ArgvRecord::waitFor(record);
+        QVERIFY(started.valid);
+        QCOMPARE(QFile::decodeName(started.args.value(0)), QStringLiteral(NELO_ARGV_RECORDER));
+        QCOMPARE(started.arguments(), QStringList{paths[1]});
+        QCOMPARE(QFile::decodeName(started.workingDirectory), folder);
+        QVERIFY(m_notices.isEmpty());
+    }
+
+    void viewerNoticeWithEmptyQueue()
+    {
+        m_form->JobSettings().TxtFile.clear();
+        QTest::mouseClick(control<QPushButton>("EditBtn"), Qt::LeftButton);
+        QCOMPARE(m_notices, QStringList{"Enter a path for the Text Editor executable in the Settings."});
+        m_form->JobSettings().MolFile.clear();
+        QTest::mouseClick(control<QPushButton>("ShowOutGeoBtn"), Qt::LeftButton);
+        QCOMPARE(m_notices.size(), 2);
+        QVERIFY(m_notices[1].contains(QLatin1String("Molecule Editor")));
+    }
+
+    // A whole run with the Firefly stand-in: the window is closed while the
+    // job runs, the run goes on behind it, and the popup menu keeps Parse
+    // busy while HOMO-LUMO stays available.
+    void closeDuringARun()
+    {
+        m_form = makeForm({QStringLiteral("nelo"), QStringLiteral("X")});
+        const QString work = m_dir.filePath(QStringLiteral("work"));
+        QVERIFY(QDir().mkpath(work));
+        m_form->JobSettings().EXEFile = QStringLiteral(NELO_FIREFLY_STANDIN);
+        m_form->JobSettings().AutoDir = true;
+        m_form->JobSettings().DirList = work;
+        m_form->JobSettings().OutputFormat = 0;
+        const QString input = m_dir.filePath(QStringLiteral("water opt.inp"));
+        {
+            QFile file(input);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(" $CONTRL RUNTYP=OPTIMIZE $END\r\n $BASIS GBASIS=N31 NGAUSS=6 $END\r\n"
+                       " $DATA\r\nWater\r\nC1\r\nO 8.0 0.0 0.0 0.0\r\nH 1.0 0.0 0.76 0.59\r\n"
+                       "H 1.0 0.0 -0.76 0.59\r\n $END\r\n");
+        }
+        m_form->AddJob(input);
+        m_form->AppendDone(QStringLiteral("/old/previous.out"));
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+
+        bool acted = false;
+        bool closeRefused = false;
+        bool hiddenWhileRunning = false;
+        bool parseBusy = false;
+        bool homoLumoFree = false;
+        QTimer probe;
+        probe.setInterval(20);
+        connect(&probe, &QTimer::timeout, this, [&] {
+            // Act once the job runs and its output shows in the pane.
+            if (acted || !m_form->Runner().IsRunning() || control<QPlainTextEdit>("Memo1")->toPlainText().isEmpty())
+                return;
+            acted = true;
+            closeRefused = !m_form->close();
+            hiddenWhileRunning = !m_form->isVisible();
+            m_form->AppendDone(QStringLiteral("/old/other.out"));
+            emit m_form->PopupMenu1->aboutToShow();
+            parseBusy = !parseItem()->isEnabled();
+            homoLumoFree = egItem()->isEnabled();
+        });
+        probe.start();
+        QTest::mouseClick(control<QPushButton>("RunBtn"), Qt::LeftButton); // returns when the queue is done
+        probe.stop();
+
+        QVERIFY(acted);
+        QVERIFY(closeRefused);
+        QVERIFY(hiddenWhileRunning);
+        QVERIFY(parseBusy);
+        QVERIFY(homoLumoFree);
+        QVERIFY(!m_form->isVisible());
+        QVERIFY(m_errors.isEmpty());
+        QCOMPARE(m_notices, QStringList{});
+        QCOMPARE(m_quits, 0);
+        QCOMPARE(jobs()->count(), 0);
+        const QString output = m_dir.filePath(QStringLiteral("water opt.out"));
+        QCOMPARE(entries(done()), (QStringList{"/old/other.out", output}));
+        QVERIFY(QFile::exists(output));
+        QVERIFY(control<QPushButton>("RunBtn")->isEnabled());
+        emit m_form->PopupMenu1->aboutToShow();
+        QVERIFY(parseItem()->isEnabled());
+        QCOMPARE(m_powerOff.calls, 0);
+    }
+
+    void settingsDialogFirstWhenNothingIsSet_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<bool>("dialog");
+        QTest::newRow("no settings file") << QByteArray() << true;
+        QTest::newRow("no Firefly") << QByteArray("[Settings]\nDirList=/tmp/work\n") << true;
+        QTest::newRow("no working directories") << QByteArray("[Settings]\nEXEFile=/opt/ff\nDirList=\n") << true;
+        QTest::newRow("both set") << QByteArray("[Settings]\nEXEFile=/opt/ff\nDirList=/tmp/work\n") << false;
+    }
+    void settingsDialogFirstWhenNothingIsSet()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(bool, dialog);
+        m_form.reset();
+        QFile::remove(settingsPath());
+        if (!settings.isNull())
+            writeSettings(settings);
+        m_form = makeForm();
+        QCOMPARE(m_settingsDialogShown, dialog);
+        QVERIFY(!m_mainWindowShownBeforeDialog);
+        QVERIFY(!m_form->isVisible());
+    }
+};
+
+QTEST_MAIN(TestNeloForm)
+#include "tst_neloform.moc"

@@ -1,0 +1,539 @@
+#include "ui/NeloForm.h"
+#include "ui_NeloForm.h"
+
+#include "analysis/ReportForm.h"
+#include "jobs/JobRunner.h"
+#include "platform/Dialogs.h"
+#include "platform/LogindPowerOff.h"
+#include "platform/ErrorReport.h"
+#include "platform/Notices.h"
+#include "platform/SystemClipboard.h"
+#include "platform/Viewers.h"
+#include "ui/SettingsForm.h"
+
+#include <NeloVersion.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDropEvent>
+#include <QFontDatabase>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QSystemTrayIcon>
+#include <QTextBlock>
+#include <QUrl>
+
+#include <utility>
+
+TForm1 *Form1 = nullptr;
+
+namespace {
+
+const QString InputFilter = QStringLiteral("Firefly input files (*.inp)|*.inp|All files (*.*)|*.*");
+const QString OutputFilter = QStringLiteral("Firefly output files (*.out)|*.out|All files (*.*)|*.*");
+const char TagProperty[] = "Tag";
+
+QFont fixedFont(int pixelSize)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+void setColours(QWidget *widget, const QColor &base, const QColor &text)
+{
+    QPalette palette = widget->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::Base, base);
+        palette.setColor(group, QPalette::Text, text);
+    }
+    widget->setPalette(palette);
+}
+
+// The local paths of a drag, or nothing when it carries anything but files.
+QStringList localPaths(const QMimeData *mime)
+{
+    QStringList paths;
+    if (!mime || !mime->hasUrls())
+        return paths;
+    for (const QUrl &url : mime->urls()) {
+        if (!url.isLocalFile())
+            return {};
+        paths << url.toLocalFile();
+    }
+    return paths;
+}
+
+// The focused entry of a list: null when there is none.
+QString focusedEntry(const QListWidget *list)
+{
+    const QListWidgetItem *item = list->currentRow() >= 0 ? list->item(list->currentRow()) : nullptr;
+    return item ? item->text() : QString();
+}
+
+} // namespace
+
+TForm1::TForm1(Environment environment, QWidget *parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::TForm1>()), m_env(std::move(environment))
+{
+    if (m_env.settingsFile.isEmpty())
+        m_env.settingsFile = SettingsFilePath();
+    if (!m_env.clipboard) {
+        m_ownClipboard = std::make_unique<SystemClipboard>();
+        m_env.clipboard = m_ownClipboard.get();
+    }
+    if (!m_env.powerOff) {
+        m_ownPowerOff = std::make_unique<LogindPowerOff>();
+        m_env.powerOff = m_ownPowerOff.get();
+    }
+    if (!m_env.trayAvailable)
+        m_env.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    if (!m_env.quit)
+        m_env.quit = [] { QCoreApplication::quit(); };
+
+    ui->setupUi(this);
+    setUpControls();
+    m_runner = std::make_unique<JobRunner>(m_settings, *this, *m_env.clipboard, *m_env.powerOff, m_scanner);
+    connectHandlers();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::setUpControls()
+{
+    QFont windowFont = font();
+    windowFont.setPixelSize(11);
+    setFont(windowFont);
+
+    const QColor aqua(0x00, 0xff, 0xff);
+    setColours(ui->JobListBox, aqua, Qt::black);
+    setColours(ui->DoneListBox, aqua, Qt::black);
+
+    ui->Memo1->setFont(fixedFont(12));
+    setColours(ui->Memo1, Qt::black, Qt::yellow);
+    ui->Memo1->setMaximumBlockCount(0);
+
+    ui->LogListBox->setFont(fixedFont(11));
+    setColours(ui->LogListBox, palette().color(QPalette::Disabled, QPalette::WindowText),
+               palette().color(QPalette::Active, QPalette::WindowText));
+
+    ui->ParseMenuItem->setProperty(TagProperty, 0);
+    ui->EgMenuItem->setProperty(TagProperty, 0);
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    PopupMenu1->addAction(ui->ParseMenuItem);
+    PopupMenu1->addAction(ui->EgMenuItem);
+
+    TrayIcon1 = new QSystemTrayIcon(this);
+    TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
+    const QIcon appIcon = QApplication::windowIcon();
+    TrayIcon1->setIcon(appIcon.isNull() ? QIcon(QStringLiteral(":/icons/nelo.png")) : appIcon);
+    TrayIcon1->setToolTip(QStringLiteral(NELO_APPLICATION_TITLE));
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        TrayIcon1->show();
+
+    ui->JobListBox->setFocus();
+}
+
+void TForm1::connectHandlers()
+{
+    // Every handler runs under the general error report: an error ends the
+    // handler, the user sees its text, and Nelo goes on.
+    auto bind = [this](auto *sender, auto signal, void (TForm1::*handler)()) {
+        connect(sender, signal, this, [this, handler] { RunReported([this, handler] { (this->*handler)(); }); });
+    };
+    bind(ui->InputBtn, &QAbstractButton::clicked, &TForm1::InputBtnClick);
+    bind(ui->DeleteInBtn, &QAbstractButton::clicked, &TForm1::DeleteInBtnClick);
+    bind(ui->EditBtn, &QAbstractButton::clicked, &TForm1::JobListBoxDblClick);
+    bind(ui->ShowInpGeoBtn, &QAbstractButton::clicked, &TForm1::ShowInpGeoBtnClick);
+    bind(ui->OutputBtn, &QAbstractButton::clicked, &TForm1::OutputBtnClick);
+    bind(ui->DeleteOutBtn, &QAbstractButton::clicked, &TForm1::DeleteOutBtnClick);
+    bind(ui->ViewBtn, &QAbstractButton::clicked, &TForm1::ViewBtnClick);
+    bind(ui->ShowOutGeoBtn, &QAbstractButton::clicked, &TForm1::ShowOutGeoBtnClick);
+    bind(ui->RunBtn, &QAbstractButton::clicked, &TForm1::RunBtnClick);
+    bind(ui->AbortBtn, &QAbstractButton::clicked, &TForm1::AbortBtnClick);
+    bind(ui->Settings, &QAbstractButton::clicked, &TForm1::SettingsClick);
+    bind(ui->AboutBtn, &QAbstractButton::clicked, &TForm1::AboutBtnClick);
+    bind(ui->ExitBtn, &QAbstractButton::clicked, &TForm1::ExitBtnClick);
+    bind(ui->JobListBox, &QAbstractItemView::doubleClicked, &TForm1::JobListBoxDblClick);
+    bind(ui->DoneListBox, &QAbstractItemView::doubleClicked, &TForm1::ViewBtnClick);
+    bind(ui->ParseMenuItem, &QAction::triggered, &TForm1::ParseMenuItemClick);
+    bind(ui->EgMenuItem, &QAction::triggered, &TForm1::EgMenuItemClick);
+    bind(PopupMenu1, &QMenu::aboutToShow, &TForm1::PopupMenu1Popup);
+    connect(ui->DoneListBox, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { PopupMenu1->popup(ui->DoneListBox->viewport()->mapToGlobal(pos)); });
+    connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick)
+            TrayIcon1DblClick();
+    });
+}
+
+void TForm1::FormCreate()
+{
+    SettingsDlg = new TSettingsDlg(m_settings, this);
+    SettingsDlg->setObjectName(QStringLiteral("SettingsDlg"));
+    LoadSettings(m_settings, m_env.settingsFile);
+    // Without Firefly or its working directories nothing can run: ask first,
+    // before the main window is ever shown. Nelo goes on whatever the answer.
+    if (m_settings.EXEFile.isEmpty() || m_settings.DirList.isEmpty())
+        SettingsDlg->exec();
+
+    ui->JobListBox->setSelectionMode(QAbstractItemView::ExtendedSelection);
+
+    // Only the first argument counts, and only in exactly this spelling.
+    ui->EgMenuItem->setVisible(m_env.arguments.size() > 1 && m_env.arguments.at(1) == QLatin1String("X"));
+
+    ui->JobListBox->setAcceptDrops(true);
+    ui->JobListBox->viewport()->setAcceptDrops(true);
+    ui->JobListBox->viewport()->installEventFilter(this);
+}
+
+// --- the queue and the processed list ----------------------------------------
+
+void TForm1::AddJob(const QString &path)
+{
+    auto *item = new QListWidgetItem(path);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Checked);
+    ui->JobListBox->addItem(item);
+}
+
+void TForm1::JobListWndProc(const QStringList &droppedPaths)
+{
+    if (droppedPaths.size() > 1) {
+        Notices::ShowNotice(QStringLiteral("You can drop only one file at a time!"));
+        return;
+    }
+    // Any kind of path, a folder too, is taken as it is.
+    if (droppedPaths.size() == 1)
+        AddJob(droppedPaths.first());
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->JobListBox->viewport()) {
+        switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto *drag = static_cast<QDragMoveEvent *>(event);
+            if (localPaths(drag->mimeData()).isEmpty()) {
+                drag->ignore();
+            } else {
+                drag->setDropAction(Qt::CopyAction);
+                drag->accept();
+            }
+            return true;
+        }
+        case QEvent::Drop: {
+            auto *drop = static_cast<QDropEvent *>(event);
+            const QStringList paths = localPaths(drop->mimeData());
+            if (paths.isEmpty()) {
+                drop->ignore();
+                return true;
+            }
+            drop->setDropAction(Qt::CopyAction);
+            drop->accept();
+            RunReported([&] { JobListWndProc(paths); });
+            return true;
+        }
+        default:
+            break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::InputBtnClick()
+{
+    Dialogs::Request request;
+    request.kind = Dialogs::Kind::OpenFiles;
+    request.title = QStringLiteral("Add Input File");
+    request.filter = InputFilter;
+    request.defaultSuffix = QStringLiteral("inp");
+    const QStringList chosen = Dialogs::Ask(this, request);
+    for (const QString &path : chosen)
+        AddJob(path);
+}
+
+void TForm1::OutputBtnClick()
+{
+    Dialogs::Request request;
+    request.kind = Dialogs::Kind::OpenFiles;
+    request.title = QStringLiteral("Add Output File");
+    request.filter = OutputFilter;
+    request.defaultSuffix = QStringLiteral("out");
+    ui->DoneListBox->addItems(Dialogs::Ask(this, request));
+}
+
+void TForm1::deleteSelected(QListWidget *list)
+{
+    for (int row = list->count() - 1; row >= 0; --row) {
+        if (list->item(row)->isSelected())
+            delete list->takeItem(row);
+    }
+}
+
+void TForm1::DeleteInBtnClick()
+{
+    deleteSelected(ui->JobListBox);
+}
+
+void TForm1::DeleteOutBtnClick()
+{
+    deleteSelected(ui->DoneListBox);
+}
+
+// --- run, abort, settings, about, exit ---------------------------------------
+
+void TForm1::RunBtnClick()
+{
+    m_runner->RunBtnClick();
+}
+
+void TForm1::AbortBtnClick()
+{
+    m_runner->AbortBtnClick();
+}
+
+void TForm1::SettingsClick()
+{
+    SettingsDlg->exec();
+}
+
+void TForm1::AboutBtnClick()
+{
+    if (AboutBox)
+        AboutBox->exec();
+}
+
+void TForm1::ExitBtnClick()
+{
+    // A settings file that cannot be written ends the handler here with
+    // "Unable to write to ...": Nelo keeps running, and Exit can be tried again.
+    SaveSettings(m_settings, m_env.settingsFile);
+    m_env.quit();
+}
+
+// --- the window --------------------------------------------------------------
+
+void TForm1::TrayIcon1DblClick()
+{
+    if (isMinimized())
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    // FormClose: nothing is closed; the program and any running queue go on.
+    // Without a notification area a hidden window could never come back, so
+    // there it is minimised instead.
+    event->ignore();
+    if (m_env.trayAvailable())
+        hide();
+    else
+        showMinimized();
+}
+
+// FormPaint runs whenever the window comes (back) into view or changes size,
+// not on every repaint of a button, so reading back through the pane at rest
+// is not undone by moving the mouse.
+void TForm1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    FormPaint();
+}
+
+void TForm1::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    FormPaint();
+}
+
+void TForm1::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && !isMinimized())
+        FormPaint();
+}
+
+void TForm1::FormPaint()
+{
+    // Selecting past the end scrolls the caret into view: the pane shows the
+    // end of its text.
+    const int length = ui->Memo1->document()->characterCount() - 1;
+    SetMemoSelection(length, 1);
+}
+
+void TForm1::PopupMenu1Popup()
+{
+    const bool haveEntries = ui->DoneListBox->count() > 0;
+    for (QAction *item : PopupMenu1->actions())
+        item->setEnabled(haveEntries && item->property(TagProperty).toInt() == 0);
+}
+
+// --- the popup commands ------------------------------------------------------
+
+void TForm1::ParseMenuItemClick()
+{
+    const QString file = focusedEntry(ui->DoneListBox);
+    if (file.isNull())
+        return;
+    ClearLog();
+    ParseOutputFile(m_scanner, file, [this](const QByteArray &entry) { AppendLog(entry); });
+}
+
+void TForm1::EgMenuItemClick()
+{
+    if (HLDlg)
+        ::EgMenuItemClick(*HLDlg, SelectedEntries(*ui->DoneListBox));
+}
+
+// --- the viewers ---------------------------------------------------------------
+
+void TForm1::JobListBoxDblClick()
+{
+    OpenInViewer(ViewerKind::TextEditor, m_settings.TxtFile, focusedEntry(ui->JobListBox));
+}
+
+void TForm1::ShowInpGeoBtnClick()
+{
+    OpenInViewer(ViewerKind::MoleculeEditor, m_settings.MolFile, focusedEntry(ui->JobListBox));
+}
+
+void TForm1::ViewBtnClick()
+{
+    OpenInViewer(ViewerKind::TextEditor, m_settings.TxtFile, focusedEntry(ui->DoneListBox));
+}
+
+void TForm1::ShowOutGeoBtnClick()
+{
+    OpenInViewer(ViewerKind::MoleculeEditor, m_settings.MolFile, focusedEntry(ui->DoneListBox));
+}
+
+// --- IJobWindow ------------------------------------------------------------------
+
+void TForm1::ClearLog()
+{
+    ui->LogListBox->clear();
+}
+
+void TForm1::AppendLog(const QByteArray &entry)
+{
+    // An entry can hold line breaks copied from the output; the list shows
+    // them as blanks and keeps the bytes as they are.
+    QString shown = QString::fromLatin1(entry);
+    shown.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    auto *item = new QListWidgetItem(shown);
+    item->setData(Qt::UserRole, entry);
+    ui->LogListBox->addItem(item);
+    ui->LogListBox->scrollToItem(item);
+    ui->LogListBox->clearSelection();
+}
+
+void TForm1::SetMemoText(const QByteArray &text)
+{
+    ui->Memo1->setPlainText(QString::fromLatin1(text));
+}
+
+int TForm1::MemoLineIndex(int line) const
+{
+    const QTextBlock block = ui->Memo1->document()->findBlockByNumber(line);
+    return block.isValid() ? block.position() : -1;
+}
+
+void TForm1::SetMemoSelection(int start, int length)
+{
+    QTextCursor cursor = ui->Memo1->textCursor();
+    if (start < 0) {
+        cursor.clearSelection();
+    } else {
+        const int end = ui->Memo1->document()->characterCount() - 1;
+        cursor.setPosition(qBound(0, start, end));
+        cursor.setPosition(qBound(0, start + qMax(0, length), end), QTextCursor::KeepAnchor);
+    }
+    ui->Memo1->setTextCursor(cursor);
+    ui->Memo1->ensureCursorVisible();
+}
+
+void TForm1::SetRunBtnEnabled(bool enabled)
+{
+    ui->RunBtn->setEnabled(enabled);
+}
+
+void TForm1::SetAbortBtnEnabled(bool enabled)
+{
+    ui->AbortBtn->setEnabled(enabled);
+}
+
+void TForm1::SetExitBtnEnabled(bool enabled)
+{
+    ui->ExitBtn->setEnabled(enabled);
+}
+
+void TForm1::SetParseMenuItemTag(int tag)
+{
+    ui->ParseMenuItem->setProperty(TagProperty, tag);
+}
+
+int TForm1::JobCount() const
+{
+    return ui->JobListBox->count();
+}
+
+QString TForm1::JobText(int index) const
+{
+    const QListWidgetItem *item = ui->JobListBox->item(index);
+    return item ? item->text() : QString();
+}
+
+bool TForm1::JobChecked(int index) const
+{
+    const QListWidgetItem *item = ui->JobListBox->item(index);
+    return item && item->checkState() == Qt::Checked;
+}
+
+void TForm1::DeleteJob(int index)
+{
+    delete ui->JobListBox->takeItem(index);
+}
+
+void TForm1::ClearDone()
+{
+    ui->DoneListBox->clear();
+}
+
+void TForm1::AppendDone(const QString &path)
+{
+    ui->DoneListBox->addItem(path);
+}
+
+void TForm1::SetOutLabCaption(const QString &caption)
+{
+    ui->OutLab->setText(caption);
+}
+
+bool TForm1::PowerOffChecked() const
+{
+    return ui->PowerOffCB->isChecked();
+}
+
+bool TForm1::AskOutputFileName(const QString &filter, const QString &defaultSuffix, QString &fileName)
+{
+    Dialogs::Request request;
+    request.kind = Dialogs::Kind::SaveFile;
+    request.title = QStringLiteral("Output File");
+    request.filter = filter;
+    request.defaultSuffix = defaultSuffix;
+    const QString chosen = Dialogs::AskOne(this, request);
+    if (chosen.isEmpty())
+        return false;
+    fileName = chosen;
+    return true;
+}

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "analysis/GeometryScanner.h"
+#include "jobs/JobSettings.h"
+#include "jobs/JobWindow.h"
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class IClipboard;
+class IPowerOff;
+class JobRunner;
+class QDialog;
+class QListWidget;
+class QMenu;
+class QSystemTrayIcon;
+class TSettingsDlg;
+class THLDlg;
+
+namespace Ui {
+class TForm1;
+}
+
+// The main window: the input queue, the list of processed output files, the
+// output pane and the progress log, and the buttons that drive everything.
+// Closing it only hides it (the tray icon brings it back); Exit ends Nelo.
+//
+// It owns the one settings record and the progress scanner, and implements
+// the window operations the queue runner needs.
+class TForm1 : public QMainWindow, public IJobWindow
+{
+    Q_OBJECT
+
+public:
+    // What the window takes from its surroundings. Nelo's main fills in the
+    // real things; tests replace them.
+    struct Environment
+    {
+        QStringList arguments;              // the program's command line, argv[0] first
+        QString settingsFile;               // where LoadSettings and SaveSettings go
+        IClipboard *clipboard = nullptr;    // none: the system clipboard
+        IPowerOff *powerOff = nullptr;      // none: systemd-logind
+        std::function<bool()> trayAvailable; // none: ask the desktop
+        std::function<void()> quit;         // none: end the event loop
+    };
+
+    explicit TForm1(Environment environment, QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // Creates the settings dialog, loads the settings (and shows the dialog
+    // when Firefly or its working directories are not set yet), makes the
+    // queue multi-select and a drop target, and looks at the first argument.
+    void FormCreate();
+
+    // The report dialog and the about box are created after the window.
+    void SetReportDialog(THLDlg *dialog) { HLDlg = dialog; }
+    void SetAboutBox(QDialog *dialog) { AboutBox = dialog; }
+
+    TJobSettings &JobSettings() { return m_settings; }
+    JobRunner &Runner() { return *m_runner; }
+    TSettingsDlg *SettingsDialog() const { return SettingsDlg; }
+
+    // Handlers, named after their control and event.
+    void InputBtnClick();
+    void OutputBtnClick();
+    void DeleteInBtnClick();
+    void DeleteOutBtnClick();
+    void RunBtnClick();
+    void AbortBtnClick();
+    void SettingsClick();
+    void AboutBtnClick();
+    void ExitBtnClick();
+    void TrayIcon1DblClick();
+    void PopupMenu1Popup();
+    void ParseMenuItemClick();
+    void EgMenuItemClick();
+    void FormPaint();
+    // The viewers: the focused entry of a list in the text or molecule editor.
+    void JobListBoxDblClick();
+    void ShowInpGeoBtnClick();
+    void ViewBtnClick();
+    void ShowOutGeoBtnClick();
+    // Files dropped on the input queue: one is queued, ticked; more are refused.
+    void JobListWndProc(const QStringList &droppedPaths);
+
+    // Adds a path at the end of the input queue, ticked.
+    void AddJob(const QString &path);
+
+    // IJobWindow
+    void ClearLog() override;
+    void AppendLog(const QByteArray &entry) override;
+    void SetMemoText(const QByteArray &text) override;
+    int MemoLineIndex(int line) const override;
+    void SetMemoSelection(int start, int length) override;
+    void SetRunBtnEnabled(bool enabled) override;
+    void SetAbortBtnEnabled(bool enabled) override;
+    void SetExitBtnEnabled(bool enabled) override;
+    void SetParseMenuItemTag(int tag) override;
+    int JobCount() const override;
+    QString JobText(int index) const override;
+    bool JobChecked(int index) const override;
+    void DeleteJob(int index) override;
+    void ClearDone() override;
+    void AppendDone(const QString &path) override;
+    void SetOutLabCaption(const QString &caption) override;
+    bool PowerOffChecked() const override;
+    bool AskOutputFileName(const QString &filter, const QString &defaultSuffix, QString &fileName) override;
+
+    QMenu *PopupMenu1 = nullptr;
+    QSystemTrayIcon *TrayIcon1 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent *event) override; // FormClose
+    void showEvent(QShowEvent *event) override;     // FormPaint
+    void resizeEvent(QResizeEvent *event) override; // FormPaint
+    void changeEvent(QEvent *event) override;       // FormPaint
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void connectHandlers();
+    void setUpControls();
+    static void deleteSelected(QListWidget *list);
+
+    std::unique_ptr<Ui::TForm1> ui;
+    Environment m_env;
+    TJobSettings m_settings;
+    GeometryScanner m_scanner;
+    std::unique_ptr<IClipboard> m_ownClipboard;
+    std::unique_ptr<IPowerOff> m_ownPowerOff;
+    std::unique_ptr<JobRunner> m_runner;
+
+    TSettingsDlg *SettingsDlg = nullptr;
+    THLDlg *HLDlg = nullptr;
+    QDialog *AboutBox = nullptr;
+};
+
+// The one main window of the running program.
+extern TForm1 *Form1;
