@@ -72,6 +72,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
             FUZZ_CHECK(file.toBytes() == bytesBefore);
             continue;
         }
+        if (file.value(edit.section, edit.key) != stored(edit.value))
+            std::fprintf(stderr, "section %s key %s value %s read %s\nfile %s\n", edit.section.toPercentEncoding().constData(),
+                         edit.key.toPercentEncoding().constData(), edit.value.toPercentEncoding().constData(),
+                         file.value(edit.section, edit.key).value_or("<none>").toPercentEncoding().constData(),
+                         file.toBytes().toPercentEncoding().constData());
         FUZZ_CHECK(file.value(edit.section, edit.key) == stored(edit.value));
         for (size_t i = 0; i < edits.size(); ++i) {
             const Edit &other = edits[i];

@@ -53,7 +53,10 @@ PY
 seed() {
     local target=$1 corpus=$2
     mkdir -p "$corpus"
-    [[ -d $top/fuzz/seeds/$target ]] && cp -n "$top/fuzz/seeds/$target"/* "$corpus"/ 2>/dev/null || true
+    # Our seeds, and the inputs that once found a fault.
+    for d in "$top/fuzz/seeds/$target" "$top/tests/data/fuzz/$target"; do
+        [[ -d $d ]] && cp -n "$d"/* "$corpus"/ 2>/dev/null || true
+    done
     local out
     case $target in
     inifile)
