@@ -1,8 +1,9 @@
-// The job monitor when Firefly or its output misbehaves, with
+// The job monitor and the queue runner when Firefly or its output misbehaves
+// or the queue is long, with
 // firefly-standin as Firefly: killed by a signal, its output deleted or
 // truncated while it is followed, NUL bytes and bytes above 127, a line of
-// 50 MB without a line feed, a burst of 200 MB, and an executable that cannot
-// be started. Each case checks what the user sees (pane, progress log,
+// 50 MB without a line feed, a burst of 200 MB, an executable that cannot be
+// started, and a queue of 10,000 entries edited while it runs. Each case checks what the user sees (pane, progress log,
 // processed list, notices) and that nothing was lost.
 //
 // The monitor normally waits 100 ms between reads (at most 200,000 bytes
@@ -380,6 +381,56 @@ private slots:
         QCOMPARE(QDir(rig.jobs).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{"first.inp", "first.out", "kept.inp", "second.inp"}));
         QVERIFY(rig.window.runEnabled && rig.window.exitEnabled && !rig.window.abortEnabled);
+    }
+
+    // A queue of 10,000 entries, a few of them ticked, far beyond position
+    // 255. While the first job runs, the user removes the first hundred
+    // entries, unticks one, and adds a ticked one at the end: the queue is
+    // searched afresh before every job, so exactly the right entries run, in
+    // order, and every other entry stays, in order.
+    void longQueue()
+    {
+        Rig rig;
+        qputenv("FIREFLY_STANDIN_PACE", "0");
+        const int size = 10000;
+        const QList<int> ticked = {255, 256, 5000, 7001, 9999};
+        for (int i = 0; i < size; ++i) {
+            const QString name = QString("job%1.inp").arg(i, 5, 10, QChar('0'));
+            if (ticked.contains(i))
+                rig.queue(name);
+            else
+                rig.window.jobs.append({rig.job(name), false});
+        }
+        bool edited = false;
+        rig.onTurn = [&](int) {
+            if (edited)
+                return;
+            edited = true;
+            rig.window.jobs.remove(0, 100);
+            for (FakeJobWindow::Job &job : rig.window.jobs) {
+                if (job.path.endsWith("job05000.inp"))
+                    job.checked = false;
+            }
+            rig.queue("added.inp");
+        };
+        rig.runner.RunBtnClick();
+
+        QCOMPARE(m_notices, QStringList());
+        QCOMPARE(rig.window.done, (QStringList{rig.job("job00255.out"), rig.job("job00256.out"),
+                                               rig.job("job07001.out"), rig.job("job09999.out"),
+                                               rig.job("added.out")}));
+        // Left: everything but the hundred removed and the jobs that ran.
+        QStringList expected;
+        for (int i = 100; i < size; ++i) {
+            if (i != 255 && i != 256 && i != 7001 && i != 9999)
+                expected << rig.job(QString("job%1.inp").arg(i, 5, 10, QChar('0')));
+        }
+        QStringList left;
+        for (const FakeJobWindow::Job &job : std::as_const(rig.window.jobs)) {
+            left << job.path;
+            QVERIFY(!job.checked);
+        }
+        QCOMPARE(left, expected);
     }
 };
 
