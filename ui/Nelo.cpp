@@ -3,10 +3,10 @@
 // report dialog and the about box; the event loop runs until Exit.
 
 #include "analysis/ReportForm.h"
-#include "platform/ErrorReport.h"
 #include "platform/MessageBoxes.h"
 #include "platform/SettingsLocation.h"
 #include "ui/AboutForm.h"
+#include "ui/NeloApplication.h"
 #include "ui/NeloForm.h"
 
 #include <NeloVersion.h>
@@ -20,29 +20,10 @@
 
 namespace {
 
-// Errors raised by a handler end that handler and are shown by the general
-// error report; the program goes on. The window's own handlers report their
-// errors themselves; this catches whatever else reaches the event dispatch.
-class NeloApplication : public QApplication
-{
-public:
-    using QApplication::QApplication;
-
-    bool notify(QObject *receiver, QEvent *event) override
-    {
-        try {
-            return QApplication::notify(receiver, event);
-        } catch (...) {
-            ReportCurrentException();
-            return false;
-        }
-    }
-};
-
 QString settingsFile()
 {
-    const QString chosen = ChooseSettingsFile(qEnvironmentVariable("NELO_SETTINGS_FILE"), SettingsFilePath(),
-                                              UserSettingsFile());
+    QString chosen = ChooseSettingsFile(qEnvironmentVariable("NELO_SETTINGS_FILE"), SettingsFilePath(),
+                                        UserSettingsFile());
     // The user's own file may live in a folder that does not exist yet; Exit
     // writes the file beside its temporary copy there.
     QDir().mkpath(QFileInfo(chosen).absolutePath());

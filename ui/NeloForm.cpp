@@ -115,7 +115,6 @@ void TForm1::setUpControls()
 
     ui->Memo1->setFont(fixedFont(12));
     setColours(ui->Memo1, Qt::black, Qt::yellow);
-    ui->Memo1->setMaximumBlockCount(0);
 
     ui->LogListBox->setFont(fixedFont(11));
     setColours(ui->LogListBox, palette().color(QPalette::Disabled, QPalette::WindowText),

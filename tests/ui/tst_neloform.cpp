@@ -9,6 +9,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
 #include "platform/PowerOff.h"
+#include "analysis/ReportForm.h"
 #include "ui/NeloForm.h"
 #include "ui/SettingsForm.h"
 
@@ -427,6 +428,73 @@ private slots:
         QVERIFY(!memo->textCursor().hasSelection());
         m_form->FormPaint();
         QCOMPARE(memo->textCursor().position(), memo->document()->characterCount() - 1);
+    }
+
+    void parseFocusedOutput()
+    {
+        auto *log = control<QListWidget>("LogListBox");
+        const QString output = m_dir.filePath(QStringLiteral("opt.out"));
+        {
+            QFile file(output);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(" PARAMETERS CONTROLLING GEOMETRY SEARCH ARE\r\n"
+                       "  NSERCH=   0     ENERGY=     -76.0495434\r\n"
+                       " MAXIMUM GRADIENT =  0.0575556    RMS GRADIENT = 0.0333150\r\n"
+                       "      ***** EQUILIBRIUM GEOMETRY LOCATED *****\r\n");
+        }
+        m_form->AppendDone(QStringLiteral("/elsewhere/other.out"));
+        m_form->AppendDone(output);
+
+        // No focused entry: nothing happens, the log is not even cleared.
+        m_form->AppendLog("kept");
+        done()->setCurrentRow(-1);
+        m_form->ParseMenuItemClick();
+        QCOMPARE(log->count(), 1);
+
+        // The focused entry is parsed, not the selected one.
+        done()->item(0)->setSelected(true);
+        done()->setCurrentRow(1, QItemSelectionModel::NoUpdate);
+        m_form->ParseMenuItemClick();
+        QCOMPARE(log->count(), 3);
+        QCOMPARE(log->item(0)->text(), QStringLiteral("*** BEGINNING GEOMETRY SEARCH ***"));
+        QVERIFY(log->item(1)->text().startsWith(QLatin1String("STEP =   0")));
+        QCOMPARE(log->item(2)->text(), QStringLiteral("*** EQUILIBRIUM GEOMETRY LOCATED ***"));
+
+        // A file that cannot be read: the error report, an empty log, Nelo goes on.
+        done()->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+        parseItem()->trigger();
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY(m_errors[0].contains(QLatin1String("/elsewhere/other.out")));
+        QCOMPARE(log->count(), 0);
+    }
+
+    // HOMO-LUMO over the selected entries, in list order, into the report
+    // dialog (which only records that it would be shown).
+    void homoLumoOfSelected()
+    {
+        const QString samples = QStringLiteral(NELO_SAMPLES_DIR);
+        if (!QFile::exists(samples + QStringLiteral("/water_mp2.out")))
+            QSKIP("Firefly samples not present");
+        class RecordingReport : public THLDlg
+        {
+        public:
+            int ShowModal() override { ++shown; return Accepted; }
+            int shown = 0;
+        } report;
+        m_form = makeForm({QStringLiteral("nelo"), QStringLiteral("X")});
+        m_form->SetReportDialog(&report);
+        for (const char *name : {"dvb_un_sp.out", "water_mp2.out", "dvb_gopt_a.out"})
+            m_form->AppendDone(samples + QLatin1Char('/') + QLatin1String(name));
+        done()->item(2)->setSelected(true);
+        done()->item(1)->setSelected(true);
+        egItem()->trigger();
+        QCOMPARE(report.shown, 1);
+        QFile water(samples + QStringLiteral("/expected/water_mp2.homo-lumo.txt"));
+        QFile dvb(samples + QStringLiteral("/expected/dvb_gopt_a.homo-lumo.txt"));
+        QVERIFY(water.open(QIODevice::ReadOnly) && dvb.open(QIODevice::ReadOnly));
+        const QString expected = QString::fromLatin1(water.readAll().trimmed() + "\r\n" + dvb.readAll().trimmed() + "\r\n");
+        QCOMPARE(report.MemoText(), expected);
+        QVERIFY(m_errors.isEmpty());
     }
 
     void saveDialogForOutputNames()
