@@ -94,8 +94,10 @@ void checkSectionName(QByteArrayView section)
 void checkKeyName(QByteArrayView key)
 {
     const QByteArray line = key.toByteArray() + '=';
+    // A key that starts with "[" reads back as one only while its value holds
+    // no "]": "[k=a]b" is a section line.
     if (key.isEmpty() || trimmed(key).size() != key.size() || key.contains('=') || key.contains('\r')
-        || key.contains('\n') || keyName(line) != key)
+        || key.contains('\n') || key.startsWith('[') || keyName(line) != key)
         throw EIniValueError(
             QStringLiteral("'%1' cannot be used as a key name in an INI file").arg(nameForMessage(key)));
 }

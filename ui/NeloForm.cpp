@@ -27,6 +27,7 @@
 #include <QTextBlock>
 #include <QUrl>
 
+#include <algorithm>
 #include <utility>
 
 TForm1 *Form1 = nullptr;
@@ -270,10 +271,19 @@ void TForm1::OutputBtnClick()
 
 void TForm1::deleteSelected(QListWidget *list)
 {
-    for (int row = list->count() - 1; row >= 0; --row) {
-        if (list->item(row)->isSelected())
-            delete list->takeItem(row);
-    }
+    // The selected rows in one pass over the selection: asking each item
+    // whether it is selected costs a walk over all selected ranges, and
+    // removing rows while they are selected costs as much again per row
+    // (seconds for 10,000 entries). With the selection emptied first, each
+    // removal only moves the rows behind it.
+    QList<int> rows;
+    for (const QModelIndex &index : list->selectionModel()->selectedIndexes())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    list->clearSelection();
+    for (qsizetype i = rows.size() - 1; i >= 0; --i)
+        delete list->takeItem(rows[i]);
 }
 
 void TForm1::DeleteInBtnClick()

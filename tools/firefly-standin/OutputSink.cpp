@@ -89,6 +89,9 @@ void OutputSink::write(std::string_view bytes)
     if (crash) {
         const rlimit noCore{0, 0};
         setrlimit(RLIMIT_CORE, &noCore);  // a crash test leaves no core file behind
+        // The default action, whatever handler is installed: a sanitizer
+        // build catches SIGSEGV and would otherwise exit normally.
+        std::signal(m_options.crashSignal, SIG_DFL);
         ::kill(::getpid(), m_options.crashSignal);
         // A signal that does not end the process (caught or ignored elsewhere) still ends it here.
         _exit(128 + m_options.crashSignal);

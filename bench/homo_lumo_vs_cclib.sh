@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# HOMO-LUMO over many Firefly outputs: `nelo-analyze homo-lumo` against the
+# same orbital and total energies read by cclib's GAMESS parser (Debian's
+# python3-cclib, installed only to run this: `apt-get install python3-cclib`;
+# Nelo does not use it). Two sets of COUNT files in a temporary folder that is
+# removed afterwards:
+#  - written by firefly-standin (pace 0) from the inputs in examples/, cycled;
+#    cclib does not read these (the stand-in's set-up lacks lines its parser
+#    needs), so they are timed with Nelo only;
+#  - copies of the real Firefly outputs in the samples folder
+#    (NELO_SAMPLES_DIR, default ../shared/firefly-samples), cycled: the
+#    comparison with cclib.
+# Both sides read the files from the page cache; Nelo's figures are the best
+# of RUNS runs after a warm-up, cclib's is one run.
+#
+#   bench/homo_lumo_vs_cclib.sh [BUILD_DIR] [COUNT] [RUNS]   (defaults: build-rel 1000 3)
+set -euo pipefail
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-$top/build-rel}
+count=${2:-1000}
+runs=${3:-3}
+python=${PYTHON:-/usr/bin/python3}   # Debian's, where python3-cclib installs
+tool=$build/tools/nelo-analyze/nelo-analyze
+standin=$build/tools/firefly-standin/firefly-standin
+for f in "$tool" "$standin"; do
+    [ -x "$f" ] || { echo "missing $f: build nelo-analyze and firefly-standin in $build" >&2; exit 1; }
+done
+"$python" -c 'import cclib' 2>/dev/null || { echo "cclib is missing: apt-get install python3-cclib" >&2; exit 1; }
+
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+mapfile -t inputs < <(ls "$top"/examples/*.inp | grep -v fails)
+for i in $(seq 1 "$count"); do
+    input=${inputs[$(( (i - 1) % ${#inputs[@]} ))]}
+    FIREFLY_STANDIN_PACE=0 "$standin" -i "$input" -o "$dir/job$i.out" -b none -np 1 -t "$dir/w/" >/dev/null 2>&1
+done
+bytes=$(cat "$dir"/job*.out | wc -c)
+samples=${NELO_SAMPLES_DIR:-$top/../shared/firefly-samples}
+mapfile -t reals < <(ls "$samples"/*.out)
+mkdir "$dir/real"
+for i in $(seq 1 "$count"); do
+    cp "${reals[$(( (i - 1) % ${#reals[@]} ))]}" "$dir/real/real$i.out"
+done
+real_bytes=$(cat "$dir"/real/*.out | wc -c)
+
+cat >"$dir/cclib_homo_lumo.py" <<'PY'
+import sys, logging
+from cclib.parser import GAMESS, utils
+for path in sys.argv[1:]:
+    data = GAMESS(path, loglevel=logging.ERROR).parse()
+    energies = data.moenergies[0]            # eV
+    homo = data.homos[0]
+    total = utils.convertor(data.scfenergies[-1], "eV", "kcal/mol")
+    print("%s\t%.2f\t%.2f\t%.2f\t%.2f" % (path, energies[homo], energies[homo + 1],
+                                           energies[homo + 1] - energies[homo], total))
+PY
+
+# best COMMAND...: the smallest wall time of $runs runs, in ms, after a warm-up run.
+best() {
+    "$@" >"$dir/out" 2>"$dir/err" || true
+    local wall=
+    for _ in $(seq "$runs"); do
+        local t0 t1 w
+        t0=$(date +%s%N)
+        "$@" >"$dir/out" 2>"$dir/err" || true
+        t1=$(date +%s%N)
+        w=$(( (t1 - t0) / 1000000 ))
+        if [ -z "$wall" ] || [ "$w" -lt "$wall" ]; then wall=$w; fi
+    done
+    echo "$wall"
+}
+
+files=("$dir"/job*.out)
+standin=$(best "$tool" homo-lumo "${files[@]}")
+standin_lines=$(wc -l <"$dir/out")
+files=("$dir"/real/*.out)
+nelo=$(best "$tool" homo-lumo "${files[@]}")
+nelo_lines=$(wc -l <"$dir/out")
+cp "$dir/out" "$dir/nelo.txt"
+# cclib: one run (minutes for 1,000 files); Nelo's runs warmed the cache.
+t0=$(date +%s%N)
+"$python" "$dir/cclib_homo_lumo.py" "${files[@]}" >"$dir/out" 2>"$dir/err" || true
+py=$(( ($(date +%s%N) - t0) / 1000000 ))
+py_lines=$(grep -c $'\t' "$dir/out" || true)
+awk -v c="$count" -v b="$bytes" -v n="$standin" -v l="$standin_lines" 'BEGIN {
+    printf "stand-in outputs: %d files, %.1f MB: nelo-analyze %d ms (%d lines)\n", c, b / 1e6, n, l }'
+awk -v c="$count" -v b="$real_bytes" -v n="$nelo" -v p="$py" -v nl="$nelo_lines" -v pl="$py_lines" 'BEGIN {
+    printf "real outputs:     %d files, %.1f MB: nelo-analyze %d ms (%d lines) | cclib %d ms (%d lines) | cclib/nelo %.0fx\n",
+        c, b / 1e6, n, nl, p, pl, (n > 0 ? p / n : 0) }'
+echo "first lines: nelo:  $(head -1 "$dir/nelo.txt")"
+echo "             cclib: $(grep $'\t' "$dir/out" | head -1)"
