@@ -17,7 +17,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
 
 #include <csignal>
 #include <memory>
@@ -315,6 +317,30 @@ private slots:
             for (const char *name : {"pwned", "pwned2", "pwned3"})
                 QVERIFY2(!QFile::exists(place + '/' + name), qPrintable(place));
         }
+    }
+
+    // The output pane with NUL bytes and bytes above 127 in its lines: every
+    // byte shows as its Latin-1 character, each line stays one line, and the
+    // pane still finds its line 100 to scroll to the end.
+    void paneWithNulAndHighBytes()
+    {
+        QByteArray text;
+        for (int i = 0; i < 100; ++i) {
+            QByteArray line = "line " + QByteArray::number(i);
+            if (i % 10 == 5)
+                line += QByteArray("\0nul\0", 5) + "\x85\x80\x8d\xa0\xad\xe9\xff\x0c\x0b\x1b";
+            text += line + '\n';
+        }
+        m_form->SetMemoText(text);
+        const auto *memo = control<QPlainTextEdit>("Memo1");
+        QCOMPARE(memo->document()->blockCount(), 101);
+        qsizetype at = 0;
+        for (int i = 0; i < 100; ++i) {
+            const qsizetype end = text.indexOf('\n', at);
+            QCOMPARE(memo->document()->findBlockByNumber(i).text(), QString::fromLatin1(text.mid(at, end - at)));
+            at = end + 1;
+        }
+        QCOMPARE(m_form->MemoLineIndex(100), int(text.size()));
     }
 };
 
