@@ -14,9 +14,6 @@
 #include <QShowEvent>
 #include <QTextCursor>
 
-const QString THLDlg::Caption =
-    QStringLiteral("Compound          - HOMO (eV) -  LUMO(eV) -  Eg (eV) - ETot (kcal/mol)");
-
 THLDlg::THLDlg(QWidget *parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::THLDlg>())

@@ -24,8 +24,6 @@ public:
     explicit THLDlg(QWidget *parent = nullptr);
     ~THLDlg() override;
 
-    static const QString Caption;
-
     void ClearMemo();
     // Appends one line; the memo keeps a line break after every line.
     void AppendLine(const QString &line);

@@ -35,7 +35,6 @@ TForm1 *Form1 = nullptr;
 namespace {
 
 const QString InputFilter = QStringLiteral("Firefly input files (*.inp)|*.inp|All files (*.*)|*.*");
-const QString OutputFilter = QStringLiteral("Firefly output files (*.out)|*.out|All files (*.*)|*.*");
 const char TagProperty[] = "Tag";
 
 QFont fixedFont(int pixelSize)
@@ -264,8 +263,8 @@ void TForm1::OutputBtnClick()
     Dialogs::Request request;
     request.kind = Dialogs::Kind::OpenFiles;
     request.title = QStringLiteral("Add Output File");
-    request.filter = OutputFilter;
-    request.defaultSuffix = QStringLiteral("out");
+    request.filter = JobRunner::OutputFileFilter; // the same filter as the save dialog of a run
+    request.defaultSuffix = JobRunner::OutputFileSuffix;
     ui->DoneListBox->addItems(Dialogs::Ask(this, request));
 }
 
