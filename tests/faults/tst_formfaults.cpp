@@ -10,6 +10,11 @@
 #include "platform/Notices.h"
 #include "platform/PowerOff.h"
 #include "tests/helpers/ArgvRecord.h"
+#include "tests/helpers/Controls.h"
+#include "tests/helpers/FileSizeLimit.h"
+#include "tests/helpers/Files.h"
+#include "tests/helpers/Recorders.h"
+#include "tests/helpers/Standin.h"
 #include "ui/NeloForm.h"
 
 #include <QtTest>
@@ -21,70 +26,9 @@
 #include <QPushButton>
 #include <QTextBlock>
 
-#include <csignal>
 #include <memory>
-#include <sys/resource.h>
 
 namespace {
-
-class RecordingPowerOff : public IPowerOff
-{
-public:
-    void PowerOff() override { ++calls; }
-    int calls = 0;
-};
-
-class RecordingClipboard : public IClipboard
-{
-public:
-    void SetText(const QString &) override {}
-};
-
-// Files may grow to `bytes` only while it lives: a write beyond fails with
-// EFBIG, as on a full disk (SIGXFSZ is ignored meanwhile).
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = SIG_DFL;
-};
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList entries(const QListWidget *list)
-{
-    QStringList result;
-    for (int i = 0; i < list->count(); ++i)
-        result << list->item(i)->text();
-    return result;
-}
 
 const QByteArray WaterInput = " $CONTRL SCFTYP=RHF RUNTYP=ENERGY $END\r\n $DATA\r\nWater\r\nC1\r\n"
                               " O 8.0 0.0 0.0 0.124\r\n H 1.0 0.0 0.792 -0.496\r\n H 1.0 0.0 -0.792 -0.496\r\n"
@@ -95,7 +39,7 @@ const QByteArray WaterInput = " $CONTRL SCFTYP=RHF RUNTYP=ENERGY $END\r\n $DATA\
 QStringList recordedArguments(const QString &path)
 {
     QStringList arguments;
-    for (const QByteArray &line : readAll(path).split('\n')) {
+    for (const QByteArray &line : readFile(path).split('\n')) {
         if (!line.startsWith("arg "))
             continue;
         QByteArray argument;
@@ -122,21 +66,15 @@ private:
     QTemporaryDir m_dir;
     QStringList m_notices;
     QStringList m_errors;
-    RecordingPowerOff m_powerOff;
-    RecordingClipboard m_clipboard;
+    PowerOffRecorder m_powerOff;
+    ClipboardRecorder m_clipboard;
     int m_quits = 0;
     std::unique_ptr<TForm1> m_form;
 
     QString settingsPath() const { return m_dir.filePath("nelo.INI"); }
 
     template <class T>
-    T *control(const char *name) const
-    {
-        T *widget = m_form->findChild<T *>(QLatin1String(name));
-        if (!widget)
-            qFatal("no control %s", name);
-        return widget;
-    }
+    T *control(const char *name) const { return findControl<T>(m_form.get(), name); }
     QListWidget *jobs() const { return control<QListWidget>("JobListBox"); }
     QListWidget *done() const { return control<QListWidget>("DoneListBox"); }
 
@@ -158,10 +96,7 @@ private:
     {
         const QString work = m_dir.filePath("work");
         QDir().mkpath(work);
-        m_form->JobSettings().EXEFile = QStringLiteral(NELO_FIREFLY_STANDIN);
-        m_form->JobSettings().AutoDir = true;
-        m_form->JobSettings().DirList = work;
-        m_form->JobSettings().OutputFormat = 0;
+        setStandinAsFirefly(m_form->JobSettings(), work);
         qputenv("FIREFLY_STANDIN_PACE", "0");
     }
 
@@ -178,7 +113,7 @@ private slots:
         m_notices.clear();
         m_errors.clear();
         m_quits = 0;
-        QVERIFY(writeAll(settingsPath(), "[Settings]\r\nEXEFile=/opt/firefly/firefly\r\nDirList=/tmp/work\r\n"
+        QVERIFY(writeFile(settingsPath(), "[Settings]\r\nEXEFile=/opt/firefly/firefly\r\nDirList=/tmp/work\r\n"
                                          "[Mine]\r\nkeep=this\r\n"));
         makeForm();
     }
@@ -186,8 +121,7 @@ private slots:
     void cleanup()
     {
         m_form.reset();
-        qunsetenv("FIREFLY_STANDIN_PACE");
-        qunsetenv("FIREFLY_STANDIN_RECORD");
+        unsetStandinControls();
         qunsetenv("NELO_ARGV_RECORD");
     }
 
@@ -196,7 +130,7 @@ private slots:
     // Once there is room again, Exit saves and quits.
     void exitOnAFullDisk()
     {
-        const QByteArray before = readAll(settingsPath());
+        const QByteArray before = readFile(settingsPath());
         m_form->JobSettings().AddCmdLine = QString(20000, 'x'); // the new file needs more than the room left
         m_form->show();
         {
@@ -207,7 +141,7 @@ private slots:
         QCOMPARE(m_quits, 0);
         QVERIFY(m_form->isVisible());
         QVERIFY(control<QPushButton>("ExitBtn")->isEnabled());
-        QCOMPARE(readAll(settingsPath()), before);
+        QCOMPARE(readFile(settingsPath()), before);
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"nelo.INI"});
 
         QTest::mouseClick(control<QPushButton>("ExitBtn"), Qt::LeftButton);
@@ -216,7 +150,7 @@ private slots:
         TJobSettings saved;
         LoadSettings(saved, settingsPath());
         QCOMPARE(saved.AddCmdLine, QString(20000, 'x'));
-        QVERIFY(readAll(settingsPath()).contains("[Mine]\r\nkeep=this\r\n"));
+        QVERIFY(readFile(settingsPath()).contains("[Mine]\r\nkeep=this\r\n"));
     }
 
     // 10,000 entries in the queue: added, some removed by selection, three
@@ -241,7 +175,7 @@ private slots:
                 expected << name(i);
         }
         QTest::mouseClick(control<QPushButton>("DeleteInBtn"), Qt::LeftButton);
-        QCOMPARE(entries(jobs()), expected);
+        QCOMPARE(listTexts(jobs()), expected);
 
         // Tick three of them only.
         const QStringList run{name(777), name(4321), name(9999)};
@@ -249,7 +183,7 @@ private slots:
             const bool tick = run.contains(jobs()->item(i)->text());
             jobs()->item(i)->setCheckState(tick ? Qt::Checked : Qt::Unchecked);
             if (tick)
-                QVERIFY(writeAll(jobs()->item(i)->text(), WaterInput));
+                QVERIFY(writeFile(jobs()->item(i)->text(), WaterInput));
         }
         QTest::mouseClick(control<QPushButton>("RunBtn"), Qt::LeftButton); // returns when the queue is done
 
@@ -258,10 +192,10 @@ private slots:
         QStringList outputs;
         for (const QString &input : run)
             outputs << input.chopped(4) + ".out";
-        QCOMPARE(entries(done()), outputs);
+        QCOMPARE(listTexts(done()), outputs);
         for (const QString &input : run)
             expected.removeOne(input);
-        QCOMPARE(entries(jobs()), expected);
+        QCOMPARE(listTexts(jobs()), expected);
     }
 
     // Odd paths reach Firefly, the processed list and the viewer byte for
@@ -286,7 +220,7 @@ private slots:
         QVERIFY(QDir().mkpath(dir));
         const QString input = dir + "/" + folder + ".inp";
         const QString output = dir + "/" + folder + ".out";
-        QVERIFY(writeAll(input, WaterInput));
+        QVERIFY(writeFile(input, WaterInput));
         const QString record = base.filePath("standin.record");
         qputenv("FIREFLY_STANDIN_RECORD", QFile::encodeName(record));
 
@@ -295,7 +229,7 @@ private slots:
 
         QCOMPARE(m_notices, QStringList());
         QCOMPARE(m_errors, QStringList());
-        QCOMPARE(entries(done()), QStringList{output});
+        QCOMPARE(listTexts(done()), QStringList{output});
         QVERIFY(QFileInfo(output).size() > 0);
         const QStringList arguments = recordedArguments(record);
         QCOMPARE(arguments.value(arguments.indexOf("-i") + 1), input);

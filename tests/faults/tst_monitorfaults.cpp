@@ -10,16 +10,13 @@
 // each); these tests keep its event-handling wait but shorten it, so that
 // tens of megabytes drain in seconds.
 
-#include "tests/jobs/FakeJobWindow.h"
-
-#include "analysis/GeometryScanner.h"
-#include "jobs/JobRunner.h"
 #include "jobs/OutputFollower.h"
 #include "platform/Notices.h"
+#include "tests/helpers/Files.h"
+#include "tests/helpers/RunnerRig.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -45,18 +42,6 @@ const QByteArray WaterInput = " $CONTRL SCFTYP=RHF RUNTYP=OPTIMIZE UNITS=ANGS $E
                               " H   1.0    0.0000000   0.7920000  -0.4960000\r\n"
                               " H   1.0    0.0000000  -0.7920000  -0.4960000\r\n"
                               " $END\r\n";
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // The last 100 lines of an output (CR LF, LF or CR ends), each cut to the
 // pane's line limit and followed by LF: what the pane must show at the end.
@@ -92,33 +77,21 @@ void resetPeakResident()
 
 qint64 peakResidentKiB()
 {
-    for (const QByteArray &line : readAll("/proc/self/status").split('\n')) {
+    for (const QByteArray &line : readFile("/proc/self/status").split('\n')) {
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').first().toLongLong();
     }
     return -1;
 }
 
-struct Rig
+// The monitor's wait between reads is 2 ms, and each turn can act first.
+struct Rig : StandinRig
 {
-    QTemporaryDir dir;
-    QString jobs;
-    TJobSettings settings;
-    FakeJobWindow window;
-    ClipboardRecorder clipboard;
-    PowerOffRecorder powerOff;
-    GeometryScanner scanner;
-    JobRunner runner{settings, window, clipboard, powerOff, scanner};
     int turns = 0;
     std::function<void(int turn)> onTurn;
 
-    Rig()
+    Rig() : StandinRig(QStringLiteral("jobs"), WaterInput)
     {
-        jobs = dir.filePath("jobs");
-        QDir().mkpath(jobs);
-        settings.EXEFile = QStringLiteral(NELO_FIREFLY_STANDIN);
-        settings.AutoDir = true;
-        settings.DirList = dir.filePath("scratch");
         runner.SetWait([this](int) {
             ++turns;
             if (onTurn)
@@ -127,20 +100,12 @@ struct Rig
         });
     }
 
-    QString job(const QString &name) const { return jobs + '/' + name; }
-
-    void queue(const QString &name, bool checked = true)
-    {
-        writeAll(job(name), WaterInput);
-        window.jobs.append({job(name), checked});
-    }
-
     // The stand-in copies this file to its output, `chunk` bytes per write,
     // `intervalMs` apart.
     void replay(const QByteArray &content, int chunk, int intervalMs)
     {
         const QString file = dir.filePath("replay.txt");
-        writeAll(file, content);
+        writeFile(file, content);
         replayFile(file, chunk, intervalMs);
     }
     void replayFile(const QString &file, int chunk, int intervalMs)
@@ -172,10 +137,7 @@ private:
 private slots:
     void init()
     {
-        for (const char *name : {"FIREFLY_STANDIN_PACE", "FIREFLY_STANDIN_CRASH_AFTER", "FIREFLY_STANDIN_CRASH_SIGNAL",
-                                 "FIREFLY_STANDIN_BURST", "FIREFLY_STANDIN_REPLAY", "FIREFLY_STANDIN_REPLAY_CHUNK",
-                                 "FIREFLY_STANDIN_REPLAY_INTERVAL", "FIREFLY_STANDIN_NO_OUTPUT"})
-            qunsetenv(name);
+        unsetStandinControls();
         m_notices.clear();
         Notices::SetNoticePresenter([this](const QString &text) { m_notices << text; });
     }
@@ -204,7 +166,7 @@ private slots:
         QCOMPARE(m_notices, QStringList());
         QCOMPARE(rig.window.done, (QStringList{rig.job("first.out"), rig.job("second.out")}));
         QCOMPARE(rig.window.jobs.size(), 0);
-        const QByteArray written = readAll(rig.job("second.out"));
+        const QByteArray written = readFile(rig.job("second.out"));
         QVERIFY(written.count('\n') >= 120);
         QCOMPARE(rig.window.memo, paneOf(written));
         QVERIFY(rig.window.runEnabled && rig.window.exitEnabled && !rig.window.abortEnabled);
@@ -246,7 +208,7 @@ private slots:
         if (how == "truncated") {
             // Firefly wrote on at its own position: the file holds a hole of
             // NUL bytes, then the rest of the output.
-            const QByteArray after = readAll(output);
+            const QByteArray after = readFile(output);
             QCOMPARE(after.size(), content.size());
             QVERIFY(after.endsWith(content.right(1000)));
         }
@@ -269,7 +231,7 @@ private slots:
         rig.runner.RunBtnClick();
 
         QCOMPARE(rig.window.done, QStringList{rig.job("water.out")});
-        QCOMPARE(readAll(rig.job("water.out")), content);
+        QCOMPARE(readFile(rig.job("water.out")), content);
         QCOMPARE(rig.window.memo, paneOf(content));
         QVERIFY(rig.window.memo.contains(QByteArray("before NUL\0after NUL, same line\n", 32)));
         QVERIFY(rig.window.memo.contains("\xe9\xe8\xff\x80"));
@@ -361,12 +323,12 @@ private slots:
         if (how == "folder")
             QVERIFY(QDir().mkdir(exe));
         else if (how == "not executable")
-            QVERIFY(writeAll(exe, "#!/bin/sh\nexit 0\n"));
+            QVERIFY(writeFile(exe, "#!/bin/sh\nexit 0\n"));
         rig.settings.EXEFile = exe;
         rig.queue("first.inp");
         rig.queue("kept.inp", false);
         rig.queue("second.inp");
-        QVERIFY(writeAll(rig.job("first.out"), "an earlier result\r\n"));
+        QVERIFY(writeFile(rig.job("first.out"), "an earlier result\r\n"));
         rig.window.memo = "earlier pane\n";
 
         rig.runner.RunBtnClick();
@@ -377,7 +339,7 @@ private slots:
         QCOMPARE(rig.window.jobs.first().path, rig.job("kept.inp"));
         QCOMPARE(rig.window.outLab, QString());
         QCOMPARE(rig.window.memo, QByteArray("earlier pane\n"));
-        QCOMPARE(readAll(rig.job("first.out")), QByteArray("an earlier result\r\n"));
+        QCOMPARE(readFile(rig.job("first.out")), QByteArray("an earlier result\r\n"));
         QCOMPARE(QDir(rig.jobs).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{"first.inp", "first.out", "kept.inp", "second.inp"}));
         QVERIFY(rig.window.runEnabled && rig.window.exitEnabled && !rig.window.abortEnabled);

@@ -6,6 +6,8 @@
 
 #include "jobs/JobSettings.h"
 #include "platform/Errors.h"
+#include "tests/helpers/Files.h"
+#include "tests/helpers/SettingsChecks.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,49 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-TJobSettings someSettings()
-{
-    TJobSettings s;
-    s.EXEFile = "/opt/firefly/firefly";
-    s.DirList = "\"/scratch/run 1\" /scratch/run2";
-    s.CPUcores = "8";
-    s.OutputFormat = 1;
-    s.AddCmdLine = "-ex /opt/firefly/ex";
-    s.Ropt = false;
-    s.CopyCmdLine = true;
-    s.TxtFile = "/usr/bin/mousepad";
-    return s;
-}
-
-void compareSettings(const TJobSettings &a, const TJobSettings &b)
-{
-    QCOMPARE(a.EXEFile, b.EXEFile);
-    QCOMPARE(a.DirList, b.DirList);
-    QCOMPARE(a.CPUcores, b.CPUcores);
-    QCOMPARE(a.OutputFormat, b.OutputFormat);
-    QCOMPARE(a.AddCmdLine, b.AddCmdLine);
-    QCOMPARE(a.AutoDir, b.AutoDir);
-    QCOMPARE(a.Ropt, b.Ropt);
-    QCOMPARE(a.Fopt, b.Fopt);
-    QCOMPARE(a.Popt, b.Popt);
-    QCOMPARE(a.CopyCmdLine, b.CopyCmdLine);
-    QCOMPARE(a.LibFile, b.LibFile);
-    QCOMPARE(a.TxtFile, b.TxtFile);
-    QCOMPARE(a.MolFile, b.MolFile);
-}
 
 QString saveMessage(const TJobSettings &settings, const QString &path)
 {
@@ -105,16 +64,16 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("nelo.INI");
         QVERIFY(QDir().mkdir(path));
-        QVERIFY(writeAll(path + "/keep.txt", "keep"));
+        QVERIFY(writeFile(path + "/keep.txt", "keep"));
 
-        TJobSettings loaded = someSettings();
+        TJobSettings loaded = settingsInEveryField();
         LoadSettings(loaded, path);
         compareSettings(loaded, TJobSettings());
 
-        QCOMPARE(saveMessage(someSettings(), path), "Unable to write to " + path + ".");
+        QCOMPARE(saveMessage(settingsInEveryField(), path), "Unable to write to " + path + ".");
         QVERIFY(QFileInfo(path).isDir());
         QCOMPARE(entries(path), QStringList{"keep.txt"});
-        QCOMPARE(readAll(path + "/keep.txt"), QByteArray("keep"));
+        QCOMPARE(readFile(path + "/keep.txt"), QByteArray("keep"));
         QCOMPARE(entries(dir.path()), QStringList{"nelo.INI"});
     }
 
@@ -136,7 +95,7 @@ private slots:
         const QString path = dir.filePath("nelo.INI");
         const QByteArray before("[Settings]\r\nEXEFile=/opt/ff\r\n[Mine]\r\nkeep=1\r\n");
         if (how == "permission") {
-            QVERIFY(writeAll(path, before));
+            QVERIFY(writeFile(path, before));
             QVERIFY(QFile::setPermissions(path, QFile::WriteOwner));
             if (QFile probe(path); probe.open(QIODevice::ReadOnly))
                 QSKIP("permissions do not stop this user from reading; the I/O error row covers it");
@@ -144,14 +103,14 @@ private slots:
             QVERIFY(QFile::link("/proc/self/mem", path));
         }
 
-        TJobSettings loaded = someSettings();
+        TJobSettings loaded = settingsInEveryField();
         LoadSettings(loaded, path);
         compareSettings(loaded, TJobSettings());
 
-        QCOMPARE(saveMessage(someSettings(), path), "Unable to write to " + path + ".");
+        QCOMPARE(saveMessage(settingsInEveryField(), path), "Unable to write to " + path + ".");
         if (how == "permission") {
             QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-            QCOMPARE(readAll(path), before);
+            QCOMPARE(readFile(path), before);
         } else {
             QCOMPARE(QFileInfo(path).symLinkTarget(), QString("/proc/self/mem"));
         }
@@ -192,13 +151,13 @@ private slots:
 
         QTemporaryDir dir;
         const QString path = dir.filePath("nelo.INI");
-        QVERIFY(writeAll(path, content));
+        QVERIFY(writeFile(path, content));
 
         TJobSettings loaded;
         LoadSettings(loaded, path); // whatever it finds; it must not fail
-        QCOMPARE(readAll(path), content);
+        QCOMPARE(readFile(path), content);
 
-        const TJobSettings saved = someSettings();
+        const TJobSettings saved = settingsInEveryField();
         QCOMPARE(saveMessage(saved, path), QString("saved"));
         TJobSettings again;
         LoadSettings(again, path);
@@ -206,7 +165,7 @@ private slots:
 
         // Every line of the old file that held none of our keys is still
         // there, in its place.
-        const QByteArray after = readAll(path);
+        const QByteArray after = readFile(path);
         qsizetype from = 0;
         static const QByteArrayList keys = {"exefile",    "dirlist", "cpucores", "outputformat", "addcmdline",
                                             "autodir",    "ropt",    "fopt",     "popt",         "copycmdline",

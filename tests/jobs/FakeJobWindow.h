@@ -1,8 +1,7 @@
 #pragma once
 
-#include "jobs/CommandLine.h"
 #include "jobs/JobWindow.h"
-#include "platform/PowerOff.h"
+#include "tests/helpers/Recorders.h"
 
 #include <QByteArrayList>
 #include <QList>
@@ -140,24 +139,4 @@ private:
         state = enabled;
         calls << QLatin1String(name) + (enabled ? QStringLiteral(" on") : QStringLiteral(" off"));
     }
-};
-
-class PowerOffRecorder : public IPowerOff
-{
-public:
-    int count = 0;
-    std::function<void()> onPowerOff;
-    void PowerOff() override
-    {
-        ++count;
-        if (onPowerOff)
-            onPowerOff();
-    }
-};
-
-class ClipboardRecorder : public IClipboard
-{
-public:
-    QStringList texts;
-    void SetText(const QString &text) override { texts << text; }
 };

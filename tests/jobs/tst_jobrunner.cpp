@@ -1,12 +1,10 @@
-#include "FakeJobWindow.h"
-
-#include "analysis/GeometryScanner.h"
-#include "jobs/JobRunner.h"
 #include "platform/Notices.h"
+#include "tests/helpers/Files.h"
+#include "tests/helpers/Processes.h"
+#include "tests/helpers/RunnerRig.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -20,30 +18,6 @@ namespace {
 QStringList g_notices;
 std::function<void()> g_onNotice;
 
-bool ProcessGone(qint64 pid)
-{
-    return QTest::qWaitFor([pid] {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            return true;
-        const QByteArray text = stat.readAll();
-        return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
-    }, 5000);
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void Write(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
 QByteArray Lines(int first, int last, const char *end)
 {
     QByteArray text;
@@ -52,16 +26,8 @@ QByteArray Lines(int first, int last, const char *end)
     return text;
 }
 
-struct Rig
+struct Rig : RunnerRig
 {
-    QTemporaryDir dir;
-    TJobSettings settings;
-    FakeJobWindow window;
-    ClipboardRecorder clipboard;
-    PowerOffRecorder powerOff;
-    GeometryScanner scanner;
-    JobRunner runner{settings, window, clipboard, powerOff, scanner};
-
     Rig()
     {
         settings.AutoDir = true;
@@ -172,7 +138,7 @@ void tst_JobRunner::outputNames()
         if (name.endsWith(QLatin1Char('/')))
             QVERIFY(QDir(rig.dir.path()).mkdir(name));
         else
-            Write(rig.Path(name), "old");
+            QVERIFY(writeFile(rig.Path(name), "old"));
     }
     if (answer != QLatin1String("<cancel>"))
         rig.window.saveAnswer = rig.Path(answer);
@@ -230,8 +196,8 @@ void tst_JobRunner::oneJobFromQueueToProcessedList()
     for (const QString &argument : BuildInvocation(rig.settings, input, output).arguments)
         expected += '[' + argument.toLocal8Bit() + "]\n";
     QVERIFY(expected.startsWith("[-i]\n[" + input.toLocal8Bit() + "]\n[-o]\n[" + output.toLocal8Bit() + "]\n"));
-    QCOMPARE(ReadAll(exe + QStringLiteral(".args")), expected);
-    QCOMPARE(ReadAll(exe + QStringLiteral(".cwd")).trimmed(), QDir(rig.dir.path()).canonicalPath().toLocal8Bit());
+    QCOMPARE(readFile(exe + QStringLiteral(".args")), expected);
+    QCOMPARE(readFile(exe + QStringLiteral(".cwd")).trimmed(), QDir(rig.dir.path()).canonicalPath().toLocal8Bit());
 
     QCOMPARE(rig.window.Calls({"Run", "Abort", "Exit", "Tag", "ClearDone", "Take", "OutLab", "ClearLog", "Done"}),
              (QStringList{"Run off", "Abort on", "Exit off", "Tag 1", "ClearDone", "Take " + input,
@@ -263,7 +229,7 @@ void tst_JobRunner::paneShowsStartThenFollowsTheEnd()
 
     Rig rig;
     // The whole output appears at once, so the first read holds every line.
-    Write(rig.Path(QStringLiteral("content")), Lines(1, lines, end));
+    QVERIFY(writeFile(rig.Path(QStringLiteral("content")), Lines(1, lines, end)));
     rig.Firefly("cp content \"$out.tmp\"\nmv \"$out.tmp\" \"$out\"");
     rig.Queue(QStringLiteral("x.inp"));
     rig.runner.RunBtnClick();
@@ -315,9 +281,9 @@ void tst_JobRunner::startFailureSkipsToTheNextJob()
     Rig rig;
     const QString good = rig.Firefly("printf 'ran\\r\\n' > \"$out\"");
     QVERIFY(QDir(rig.dir.path()).mkdir(QStringLiteral("folder")));
-    Write(rig.Path(QStringLiteral("plain")), "#!/bin/sh\nexit 0\n");
+    QVERIFY(writeFile(rig.Path(QStringLiteral("plain")), "#!/bin/sh\nexit 0\n"));
     rig.settings.EXEFile = rig.Path(exe);
-    Write(rig.Path(QStringLiteral("a.out")), "result of an earlier run\r\n");
+    QVERIFY(writeFile(rig.Path(QStringLiteral("a.out")), "result of an earlier run\r\n"));
     rig.window.memo = "earlier pane";
     rig.Queue(QStringLiteral("a.inp"));
     rig.Queue(QStringLiteral("b.inp"));
@@ -334,7 +300,7 @@ void tst_JobRunner::startFailureSkipsToTheNextJob()
     QCOMPARE(rig.window.memoHistory.first(), QByteArray()); // untouched until job b started
     QCOMPARE(rig.window.memo, QByteArray("ran\n"));
     // A job that never started costs no earlier result, and leaves nothing beside it.
-    QCOMPARE(ReadAll(rig.Path("a.out")), QByteArray("result of an earlier run\r\n"));
+    QCOMPARE(readFile(rig.Path("a.out")), QByteArray("result of an earlier run\r\n"));
     QCOMPARE(QDir(rig.dir.path()).entryList({"a.out*"}, QDir::Files), QStringList{"a.out"});
 }
 
@@ -354,7 +320,7 @@ void tst_JobRunner::staleOutputIsNeverShown()
 {
     Rig rig;
     rig.Firefly("sleep 0.3\nprintf 'new output\\r\\n' > \"$out\"");
-    Write(rig.Path(QStringLiteral("x.out")), "STALE OUTPUT\r\n");
+    QVERIFY(writeFile(rig.Path(QStringLiteral("x.out")), "STALE OUTPUT\r\n"));
     rig.Queue(QStringLiteral("x.inp"));
     rig.runner.RunBtnClick();
     for (const QByteArray &text : std::as_const(rig.window.memoHistory))
@@ -387,7 +353,7 @@ void tst_JobRunner::sameEntryTwice()
     for (QString &name : done)
         name = rig.Path(name);
     QCOMPARE(rig.window.done, done);
-    QCOMPARE(ReadAll(rig.Path("firefly.runs")), QByteArray("run\nrun\n"));
+    QCOMPARE(readFile(rig.Path("firefly.runs")), QByteArray("run\nrun\n"));
 }
 
 void tst_JobRunner::queueEditedDuringARunCountsFromTheNextJob()
@@ -439,9 +405,9 @@ void tst_JobRunner::abortEndsFireflyAndItsHelpersAndStopsTheQueue()
     QCOMPARE(rig.window.jobs.size(), 1); // b never taken
     QVERIFY(!rig.runner.Aborted);
     QCOMPARE(rig.window.outLab, "Active Job: " + rig.Path("a.out"));
-    const qint64 helper = ReadAll(rig.Path("firefly.helper")).trimmed().toLongLong();
+    const qint64 helper = readFile(rig.Path("firefly.helper")).trimmed().toLongLong();
     QVERIFY(helper > 0);
-    QVERIFY(ProcessGone(helper));
+    QVERIFY(processEndsWithin(helper));
     QVERIFY(rig.window.runEnabled && !rig.window.abortEnabled && rig.window.exitEnabled);
 }
 

@@ -1,32 +1,21 @@
 #include "jobs/DirList.h"
 #include "jobs/IniFile.h"
 #include "jobs/JobSettings.h"
+#include "tests/helpers/FileSizeLimit.h"
+#include "tests/helpers/Files.h"
+#include "tests/helpers/SettingsChecks.h"
 
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 TJobSettings loadFrom(const QByteArray &fileBytes)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("nelo.INI");
-    if (!writeAll(path, fileBytes))
+    if (!writeFile(path, fileBytes))
         qFatal("cannot write %s", qPrintable(path));
     TJobSettings settings;
     settings.EXEFile = "stale"; // LoadSettings must set every field
@@ -38,68 +27,6 @@ TJobSettings loadFrom(const QByteArray &fileBytes)
     return settings;
 }
 
-// Every field different from its default, with texts that need care.
-TJobSettings unusualSettings()
-{
-    TJobSettings s;
-    s.EXEFile = "/opt/fire fly/ff \"v8\".exe";
-    s.DirList = JoinDirList({"/scratch one/", "/tmp/q\"uote", "/plain"});
-    s.CPUcores = "12";
-    s.OutputFormat = 255;
-    s.AddCmdLine = "-ex \"$HOME\" ; rm *";
-    s.AutoDir = true;
-    s.Ropt = false;
-    s.Fopt = false;
-    s.Popt = false;
-    s.CopyCmdLine = true;
-    s.LibFile = "/lib/basis=set.lib";
-    s.TxtFile = QString::fromUtf8("/usr/bin/k\xc3\xa9" "dit");
-    s.MolFile = "=/usr/bin/avo;gadro";
-    return s;
-}
-
-void compareSettings(const TJobSettings &a, const TJobSettings &b)
-{
-    QCOMPARE(a.EXEFile, b.EXEFile);
-    QCOMPARE(a.DirList, b.DirList);
-    QCOMPARE(a.CPUcores, b.CPUcores);
-    QCOMPARE(a.OutputFormat, b.OutputFormat);
-    QCOMPARE(a.AddCmdLine, b.AddCmdLine);
-    QCOMPARE(a.AutoDir, b.AutoDir);
-    QCOMPARE(a.Ropt, b.Ropt);
-    QCOMPARE(a.Fopt, b.Fopt);
-    QCOMPARE(a.Popt, b.Popt);
-    QCOMPARE(a.CopyCmdLine, b.CopyCmdLine);
-    QCOMPARE(a.LibFile, b.LibFile);
-    QCOMPARE(a.TxtFile, b.TxtFile);
-    QCOMPARE(a.MolFile, b.MolFile);
-}
-
-// Limits the size of files this process may write, as a full disk would.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = SIG_DFL;
-};
-
 } // namespace
 
 class TestJobSettings : public QObject
@@ -110,7 +37,7 @@ private slots:
     void defaultsWithoutFile()
     {
         QTemporaryDir dir;
-        TJobSettings settings = unusualSettings();
+        TJobSettings settings = settingsInEveryField();
         LoadSettings(settings, dir.filePath("nelo.INI"));
         compareSettings(settings, TJobSettings());
         QVERIFY(settings.EXEFile.isEmpty() && settings.DirList.isEmpty() && !settings.AutoDir);
@@ -212,7 +139,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("nelo.INI");
         SaveSettings(TJobSettings(), path);
-        QCOMPARE(readAll(path), QByteArray("[Settings]\nEXEFile=\nDirList=\nCPUcores=1\nOutputFormat=0\n"
+        QCOMPARE(readFile(path), QByteArray("[Settings]\nEXEFile=\nDirList=\nCPUcores=1\nOutputFormat=0\n"
                                            "AddCmdLine=\nAutoDir=0\nRopt=1\nFopt=1\nPopt=1\nCopyCmdLine=0\n"
                                            "LibFile=\nTxtFile=\nMolFile=\n"));
     }
@@ -221,7 +148,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("nelo.INI");
-        QVERIFY(writeAll(path, "; Nelo settings\r\n"
+        QVERIFY(writeFile(path, "; Nelo settings\r\n"
                                "[Window]\r\nLeft=10\r\n\r\n"
                                "[SETTINGS]\r\n"
                                "exefile = /old/ff.exe\r\n"
@@ -237,7 +164,7 @@ private slots:
         s.Ropt = false;
         s.OutputFormat = 2;
         SaveSettings(s, path);
-        QCOMPARE(readAll(path), QByteArray("; Nelo settings\r\n"
+        QCOMPARE(readFile(path), QByteArray("; Nelo settings\r\n"
                                            "[Window]\r\nLeft=10\r\n\r\n"
                                            "[SETTINGS]\r\n"
                                            "exefile = /new/ff.exe\r\n"
@@ -255,7 +182,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("nelo.INI");
-        const TJobSettings saved = unusualSettings();
+        const TJobSettings saved = settingsInEveryField();
         SaveSettings(saved, path);
         TJobSettings loaded;
         LoadSettings(loaded, path);
@@ -298,7 +225,7 @@ private slots:
         const QString path = dir.filePath("nelo.INI");
         const QByteArray before("[Settings]\nEXEFile=/old\n");
         if (fileExists)
-            QVERIFY(writeAll(path, before));
+            QVERIFY(writeFile(path, before));
         TJobSettings s;
         s.EXEFile = "/new";
         s.MolFile = "/usr/bin/viewer\n--flag";
@@ -309,7 +236,7 @@ private slots:
             QCOMPARE(error.message(), "The setting MolFile cannot be saved: its value holds a line break");
         }
         if (fileExists)
-            QCOMPARE(readAll(path), before);
+            QCOMPARE(readFile(path), before);
         else
             QVERIFY(!QFile::exists(path));
     }
@@ -331,7 +258,7 @@ private slots:
         const QString folder = dir.filePath("app dir");
         QString path = folder + "/nelo.INI";
         const QByteArray before("[Settings]\nEXEFile=/old\n[Other]\nk=v\n");
-        QVERIFY(writeAll(path, before));
+        QVERIFY(writeFile(path, before));
 
         QString target = path;
         if (how == "parent is a file")
@@ -370,7 +297,7 @@ private slots:
         }
 
         QCOMPARE(message, "Unable to write to " + target);
-        QCOMPARE(readAll(path), before);
+        QCOMPARE(readFile(path), before);
         QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{"nelo.INI"});
     }

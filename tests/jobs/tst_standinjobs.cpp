@@ -1,12 +1,10 @@
-#include "FakeJobWindow.h"
-
-#include "analysis/GeometryScanner.h"
-#include "jobs/JobRunner.h"
 #include "platform/Notices.h"
+#include "tests/helpers/Files.h"
+#include "tests/helpers/Processes.h"
+#include "tests/helpers/RunnerRig.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -22,12 +20,6 @@ const QByteArray WaterInput = " $CONTRL SCFTYP=RHF RUNTYP=OPTIMIZE UNITS=ANGS $E
                               " H   1.0    0.0000000  -0.7920000  -0.4960000\r\n"
                               " $END\r\n";
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // What the pane must show for a whole output file: its last 100 lines.
 QByteArray PaneOf(const QByteArray &output)
 {
@@ -40,56 +32,20 @@ QByteArray PaneOf(const QByteArray &output)
     return pane;
 }
 
-bool Alive(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    return text.mid(text.lastIndexOf(')') + 2, 1) != "Z";
-}
-
 // "main <pid>" and "helper <pid>" lines of the stand-in's pid file.
 QList<qint64> Pids(const QString &file, const QByteArray &kind)
 {
     QList<qint64> pids;
-    for (const QByteArray &line : ReadAll(file).split('\n'))
+    for (const QByteArray &line : readFile(file).split('\n'))
         if (line.startsWith(kind + ' '))
             pids << line.mid(kind.size() + 1).toLongLong();
     return pids;
 }
 
-struct Rig
+// Paths with blanks, quotes and a dollar sign must reach Firefly untouched.
+struct Rig : StandinRig
 {
-    QTemporaryDir dir;
-    QString jobs;
-    TJobSettings settings;
-    FakeJobWindow window;
-    ClipboardRecorder clipboard;
-    PowerOffRecorder powerOff;
-    GeometryScanner scanner;
-    JobRunner runner{settings, window, clipboard, powerOff, scanner};
-
-    Rig()
-    {
-        // Paths with blanks, quotes and a dollar sign must reach Firefly untouched.
-        jobs = dir.filePath(QStringLiteral("jobs 'a' \"b\" $HOME"));
-        QDir().mkpath(jobs);
-        settings.EXEFile = QStringLiteral(NELO_FIREFLY_STANDIN);
-        settings.AutoDir = true;
-        settings.DirList = dir.filePath(QStringLiteral("scratch"));
-        settings.CPUcores = QStringLiteral("1");
-    }
-
-    QString Job(const QString &name) const { return jobs + QLatin1Char('/') + name; }
-
-    void Queue(const QString &name)
-    {
-        QFile input(Job(name));
-        if (input.open(QIODevice::WriteOnly))
-            input.write(WaterInput);
-        window.jobs.append({Job(name), true});
-    }
+    Rig() : StandinRig(QStringLiteral("jobs 'a' \"b\" $HOME"), WaterInput) {}
 };
 
 } // namespace
@@ -113,10 +69,7 @@ private:
 
 void tst_StandinJobs::init()
 {
-    for (const char *name : {"FIREFLY_STANDIN_PACE", "FIREFLY_STANDIN_RECORD", "FIREFLY_STANDIN_PIDS",
-                             "FIREFLY_STANDIN_CRASH_AFTER", "FIREFLY_STANDIN_NO_OUTPUT",
-                             "FIREFLY_STANDIN_NO_FINAL_NEWLINE", "FIREFLY_STANDIN_BURST"})
-        qunsetenv(name);
+    unsetStandinControls();
     m_notices.clear();
     Notices::SetNoticePresenter([this](const QString &text) { m_notices << text; });
 }
@@ -129,25 +82,25 @@ void tst_StandinJobs::optimisationFromQueueToProcessedList()
     qputenv("FIREFLY_STANDIN_PACE", "0.3");
     qputenv("FIREFLY_STANDIN_RECORD", QFile::encodeName(record));
     qputenv("FIREFLY_STANDIN_PIDS", QFile::encodeName(pids));
-    rig.Queue(QStringLiteral("water.inp"));
+    rig.queue(QStringLiteral("water.inp"));
     QList<bool> runningAtEntry;
     rig.window.onAppendLog = [&](const QByteArray &) {
         const QList<qint64> main = Pids(pids, "main");
-        runningAtEntry << (!main.isEmpty() && Alive(main.first()));
+        runningAtEntry << (!main.isEmpty() && processRunning(main.first()));
     };
 
     rig.runner.RunBtnClick();
 
-    const QString output = rig.Job(QStringLiteral("water.out"));
+    const QString output = rig.job(QStringLiteral("water.out"));
     QCOMPARE(rig.window.done, QStringList{output});
     QVERIFY(m_notices.isEmpty());
 
     // The command line as recorded by Firefly itself.
-    const FireflyInvocation invocation = BuildInvocation(rig.settings, rig.Job("water.inp"), output);
+    const FireflyInvocation invocation = BuildInvocation(rig.settings, rig.job("water.inp"), output);
     QByteArray expected = "cwd " + QFile::encodeName(QDir(invocation.workingDirectory).canonicalPath()) + '\n';
     for (const QString &argument : QStringList{invocation.program} + invocation.arguments)
         expected += "arg " + QFile::encodeName(argument).replace('\\', "\\\\").replace('\n', "\\n") + '\n';
-    QCOMPARE(ReadAll(record), expected);
+    QCOMPARE(readFile(record), expected);
 
     // Progress: the search, its steps, the equilibrium; the first lines
     // arrived while Firefly was still at work.
@@ -160,7 +113,7 @@ void tst_StandinJobs::optimisationFromQueueToProcessedList()
     QVERIFY(runningAtEntry.first());
 
     // The pane: the last 100 lines of the file, the caret at the end.
-    const QByteArray written = ReadAll(output);
+    const QByteArray written = readFile(output);
     QVERIFY(written.count('\n') > 100);
     QCOMPARE(rig.window.memo, PaneOf(written));
     QCOMPARE(rig.window.selectionStart, rig.window.memo.size());
@@ -173,8 +126,8 @@ void tst_StandinJobs::abortEndsFireflyAndEveryHelper()
     const QString pids = rig.dir.filePath(QStringLiteral("pids"));
     qputenv("FIREFLY_STANDIN_PIDS", QFile::encodeName(pids));
     rig.settings.CPUcores = QStringLiteral("3");
-    rig.Queue(QStringLiteral("first.inp"));
-    rig.Queue(QStringLiteral("second.inp"));
+    rig.queue(QStringLiteral("first.inp"));
+    rig.queue(QStringLiteral("second.inp"));
     QTimer watcher; // Abort as soon as the geometry search has begun
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         if (!rig.window.log.isEmpty()) {
@@ -190,15 +143,15 @@ void tst_StandinJobs::abortEndsFireflyAndEveryHelper()
     const QList<qint64> helpers = Pids(pids, "helper");
     QCOMPARE(helpers.size(), 2);
     for (const qint64 pid : Pids(pids, "main") + helpers)
-        QVERIFY2(QTest::qWaitFor([pid] { return !Alive(pid); }, 5000), qPrintable(QString::number(pid)));
+        QVERIFY2(QTest::qWaitFor([pid] { return !processRunning(pid); }, 5000), qPrintable(QString::number(pid)));
     // What Firefly wrote before it was ended is shown; the job is not listed,
     // the next one never started.
-    const QByteArray written = ReadAll(rig.Job(QStringLiteral("first.out")));
+    const QByteArray written = readFile(rig.job(QStringLiteral("first.out")));
     QVERIFY(!written.contains("EQUILIBRIUM GEOMETRY LOCATED"));
     QCOMPARE(rig.window.memo, PaneOf(written));
     QVERIFY(rig.window.done.isEmpty());
     QCOMPARE(rig.window.jobs.size(), 1);
-    QVERIFY(!QFile::exists(rig.Job(QStringLiteral("second.out"))));
+    QVERIFY(!QFile::exists(rig.job(QStringLiteral("second.out"))));
 }
 
 void tst_StandinJobs::endedJobsAreListed_data()
@@ -219,12 +172,12 @@ void tst_StandinJobs::endedJobsAreListed()
     Rig rig;
     qputenv("FIREFLY_STANDIN_PACE", "0.05");
     qputenv(control.constData(), value);
-    rig.Queue(QStringLiteral("water.inp"));
+    rig.queue(QStringLiteral("water.inp"));
     rig.runner.RunBtnClick();
 
-    const QString output = rig.Job(QStringLiteral("water.out"));
+    const QString output = rig.job(QStringLiteral("water.out"));
     QCOMPARE(rig.window.done, QStringList{output});
-    const QByteArray written = ReadAll(output);
+    const QByteArray written = readFile(output);
     QCOMPARE(rig.window.memo, written.isEmpty() ? QByteArray() : PaneOf(written));
     if (control.endsWith("NO_FINAL_NEWLINE")) {
         QVERIFY(!written.endsWith('\n'));
@@ -237,9 +190,9 @@ void tst_StandinJobs::aBurstIsDrainedToTheLastLine()
     Rig rig;
     qputenv("FIREFLY_STANDIN_PACE", "0");
     qputenv("FIREFLY_STANDIN_BURST", "3");
-    rig.Queue(QStringLiteral("water.inp"));
+    rig.queue(QStringLiteral("water.inp"));
     rig.runner.RunBtnClick();
-    const QByteArray written = ReadAll(rig.Job(QStringLiteral("water.out")));
+    const QByteArray written = readFile(rig.job(QStringLiteral("water.out")));
     QVERIFY(written.size() > 3 * 1024 * 1024);
     QCOMPARE(rig.window.memo, PaneOf(written));
     // At most 200,000 bytes per read: the backlog took many polls, each
@@ -257,13 +210,13 @@ void tst_StandinJobs::abortWhileTheRestIsStillReadCounts()
     qputenv("FIREFLY_STANDIN_PACE", "0");
     qputenv("FIREFLY_STANDIN_BURST", "3");
     qputenv("FIREFLY_STANDIN_PIDS", QFile::encodeName(pids));
-    rig.Queue(QStringLiteral("first.inp"));
-    rig.Queue(QStringLiteral("second.inp"));
+    rig.queue(QStringLiteral("first.inp"));
+    rig.queue(QStringLiteral("second.inp"));
     bool ended = false;
     QTimer watcher; // Abort once Firefly has ended but its output is not yet all read
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         const QList<qint64> main = Pids(pids, "main");
-        if (!main.isEmpty() && !Alive(main.first())) {
+        if (!main.isEmpty() && !processRunning(main.first())) {
             watcher.stop();
             ended = !rig.window.memo.contains("EQUILIBRIUM GEOMETRY LOCATED");
             rig.runner.AbortBtnClick();
@@ -273,7 +226,7 @@ void tst_StandinJobs::abortWhileTheRestIsStillReadCounts()
     rig.runner.RunBtnClick();
     QVERIFY(ended);
     // The monitor read on to the end, but the job is not listed and no other starts.
-    QCOMPARE(rig.window.memo, PaneOf(ReadAll(rig.Job(QStringLiteral("first.out")))));
+    QCOMPARE(rig.window.memo, PaneOf(readFile(rig.job(QStringLiteral("first.out")))));
     QVERIFY(rig.window.done.isEmpty());
     QCOMPARE(rig.window.jobs.size(), 1);
 }

@@ -1,4 +1,5 @@
 #include "platform/FireflyProcess.h"
+#include "tests/helpers/Processes.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,25 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Fields of /proc/<pid>/stat after the command name (which may hold blanks).
-QList<QByteArray> StatFields(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray text = stat.readAll();
-    return text.mid(text.lastIndexOf(')') + 2).split(' ');
-}
-
-// Ended: no longer in the process table, or only a zombie waiting for its parent.
-bool EndsWithin(qint64 pid, int ms = 5000)
-{
-    return QTest::qWaitFor([pid] {
-        const QList<QByteArray> fields = StatFields(pid);
-        return fields.isEmpty() || fields.at(0) == "Z";
-    }, ms);
-}
 
 qint64 ReadPid(const QString &file)
 {
@@ -124,7 +106,7 @@ void tst_FireflyProcess::childIsIdleInItsOwnGroupWithNothingInherited()
     QVERIFY(pid > 0);
     QVERIFY(process.IsRunning());
 
-    const QList<QByteArray> fields = StatFields(pid);
+    const QList<QByteArray> fields = procStatFields(pid);
     QVERIFY(fields.size() > 39);
     QCOMPARE(fields.at(2).toLongLong(), pid); // process group = its own pid
     const bool idle = fields.at(38).toInt() == SCHED_IDLE;
@@ -151,10 +133,10 @@ void tst_FireflyProcess::killGroupEndsHelpersAlsoAfterTheLeaderEnded()
     const qint64 helper = ReadPid(pidFile);
     QVERIFY(helper > 0);
     QVERIFY(QTest::qWaitFor([&] { return !process.IsRunning(); }, 5000));
-    QVERIFY(!EndsWithin(helper, 200)); // the leader is gone, its helper lives on
+    QVERIFY(!processEndsWithin(helper, 200)); // the leader is gone, its helper lives on
 
     process.KillGroup();
-    QVERIFY(EndsWithin(helper));
+    QVERIFY(processEndsWithin(helper));
 }
 
 void tst_FireflyProcess::killGroupEndsARunningLeaderAndItsHelpers()
@@ -172,7 +154,7 @@ void tst_FireflyProcess::killGroupEndsARunningLeaderAndItsHelpers()
 
     process.KillGroup();
     QVERIFY(QTest::qWaitFor([&] { return !process.IsRunning(); }, 5000));
-    QVERIFY(EndsWithin(helper));
+    QVERIFY(processEndsWithin(helper));
 }
 
 void tst_FireflyProcess::destructionEndsWhatIsLeft()
@@ -189,8 +171,8 @@ void tst_FireflyProcess::destructionEndsWhatIsLeft()
         leader = process.ProcessId();
         QVERIFY(ReadPid(pidFile) > 0);
     }
-    QVERIFY(EndsWithin(leader));
-    QVERIFY(EndsWithin(ReadPid(pidFile)));
+    QVERIFY(processEndsWithin(leader));
+    QVERIFY(processEndsWithin(ReadPid(pidFile)));
 }
 
 QTEST_GUILESS_MAIN(tst_FireflyProcess)

@@ -6,6 +6,10 @@
 #include "jobs/CommandLine.h"
 #include "jobs/JobRunner.h"
 #include "tests/helpers/ArgvRecord.h"
+#include "tests/helpers/Controls.h"
+#include "tests/helpers/Files.h"
+#include "tests/helpers/Recorders.h"
+#include "tests/helpers/Standin.h"
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
 #include "platform/PowerOff.h"
@@ -29,32 +33,6 @@
 
 #include <memory>
 
-namespace {
-
-class RecordingPowerOff : public IPowerOff
-{
-public:
-    void PowerOff() override { ++calls; }
-    int calls = 0;
-};
-
-class RecordingClipboard : public IClipboard
-{
-public:
-    void SetText(const QString &text) override { texts << text; }
-    QStringList texts;
-};
-
-QStringList entries(const QListWidget *list)
-{
-    QStringList result;
-    for (int i = 0; i < list->count(); ++i)
-        result << list->item(i)->text();
-    return result;
-}
-
-} // namespace
-
 class TestNeloForm : public QObject
 {
     Q_OBJECT
@@ -65,8 +43,8 @@ private:
     QStringList m_errors;
     QList<Dialogs::Request> m_requests;
     QStringList m_answer;
-    RecordingPowerOff m_powerOff;
-    RecordingClipboard m_clipboard;
+    PowerOffRecorder m_powerOff;
+    ClipboardRecorder m_clipboard;
     int m_quits = 0;
     bool m_settingsDialogShown = false;
     bool m_mainWindowShownBeforeDialog = false;
@@ -74,13 +52,6 @@ private:
     std::unique_ptr<TForm1> m_form;
 
     QString settingsPath() const { return m_dir.filePath(QStringLiteral("nelo.INI")); }
-
-    void writeSettings(const QByteArray &body)
-    {
-        QFile file(settingsPath());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(body);
-    }
 
     // A window as Nelo's main makes it, with settings that need no dialog.
     std::unique_ptr<TForm1> makeForm(const QStringList &arguments = {QStringLiteral("nelo")},
@@ -109,13 +80,7 @@ private:
     }
 
     template <class T>
-    T *control(const char *name) const
-    {
-        T *widget = m_form->findChild<T *>(QLatin1String(name));
-        if (!widget)
-            qFatal("no control %s", name);
-        return widget;
-    }
+    T *control(const char *name) const { return findControl<T>(m_form.get(), name); }
     QListWidget *jobs() const { return control<QListWidget>("JobListBox"); }
     QListWidget *done() const { return control<QListWidget>("DoneListBox"); }
     QAction *parseItem() const { return control<QAction>("ParseMenuItem"); }
@@ -158,7 +123,7 @@ private slots:
         m_answer.clear();
         m_quits = 0;
         m_trayAvailable = true;
-        writeSettings("[Settings]\nEXEFile=/opt/firefly/firefly\nDirList=/tmp/work\n");
+        QVERIFY(writeFile(settingsPath(), "[Settings]\nEXEFile=/opt/firefly/firefly\nDirList=/tmp/work\n"));
         m_form = makeForm();
     }
 
@@ -205,7 +170,7 @@ private slots:
         m_form->AddJob(QStringLiteral("/old.inp"));
         jobs()->item(0)->setCheckState(Qt::Unchecked);
         drop(dropped);
-        QCOMPARE(entries(jobs()), queued);
+        QCOMPARE(listTexts(jobs()), queued);
         QCOMPARE(m_notices, notices);
         QVERIFY(!m_form->JobChecked(0));
         for (int i = 1; i < jobs()->count(); ++i)
@@ -227,7 +192,7 @@ private slots:
         m_form->AddJob(QStringLiteral("/first.inp"));
         m_answer = QStringList{"/b/c.inp", "/a/a.inp", "/b/c.inp"};
         QTest::mouseClick(control<QPushButton>("InputBtn"), Qt::LeftButton);
-        QCOMPARE(entries(jobs()), (QStringList{"/first.inp", "/b/c.inp", "/a/a.inp", "/b/c.inp"}));
+        QCOMPARE(listTexts(jobs()), (QStringList{"/first.inp", "/b/c.inp", "/a/a.inp", "/b/c.inp"}));
         for (int i = 0; i < 4; ++i)
             QVERIFY(m_form->JobChecked(i));
         QCOMPARE(m_requests.size(), 1);
@@ -247,8 +212,8 @@ private slots:
         m_form->AppendDone(QStringLiteral("/x.out"));
         m_answer = QStringList{"/r/b.out", "/r/a.out"};
         QTest::mouseClick(control<QPushButton>("OutputBtn"), Qt::LeftButton);
-        QCOMPARE(entries(done()), (QStringList{"/x.out", "/r/b.out", "/r/a.out"}));
-        QCOMPARE(entries(jobs()), QStringList{"/q.inp"});
+        QCOMPARE(listTexts(done()), (QStringList{"/x.out", "/r/b.out", "/r/a.out"}));
+        QCOMPARE(listTexts(jobs()), QStringList{"/q.inp"});
         QVERIFY(!done()->item(1)->data(Qt::CheckStateRole).isValid());
         QCOMPARE(m_requests.last().filter, QStringLiteral("Firefly output files (*.out)|*.out|All files (*.*)|*.*"));
         QCOMPARE(m_requests.last().defaultSuffix, QStringLiteral("out"));
@@ -294,8 +259,8 @@ private slots:
         for (int row : selected)
             target->item(row)->setSelected(true);
         QTest::mouseClick(control<QPushButton>(qPrintable(button)), Qt::LeftButton);
-        QCOMPARE(entries(target), left);
-        QCOMPARE(entries(other), QStringList{"other"});
+        QCOMPARE(listTexts(target), left);
+        QCOMPARE(listTexts(other), QStringList{"other"});
     }
 
     void popupMenu_data()
@@ -366,9 +331,7 @@ private slots:
     {
         // A settings path below a plain file can be written by nobody, root included.
         const QString blocker = m_dir.filePath(QStringLiteral("plain-file"));
-        QFile plain(blocker);
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        plain.close();
+        QVERIFY(writeFile(blocker, QByteArray()));
         const QString unwritable = blocker + QStringLiteral("/nelo.INI");
         m_form = makeForm({QStringLiteral("nelo")}, unwritable);
         m_form->show();
@@ -442,14 +405,10 @@ private slots:
     {
         auto *log = control<QListWidget>("LogListBox");
         const QString output = m_dir.filePath(QStringLiteral("opt.out"));
-        {
-            QFile file(output);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(" PARAMETERS CONTROLLING GEOMETRY SEARCH ARE\r\n"
-                       "  NSERCH=   0     ENERGY=     -76.0495434\r\n"
-                       " MAXIMUM GRADIENT =  0.0575556    RMS GRADIENT = 0.0333150\r\n"
-                       "      ***** EQUILIBRIUM GEOMETRY LOCATED *****\r\n");
-        }
+        QVERIFY(writeFile(output, " PARAMETERS CONTROLLING GEOMETRY SEARCH ARE\r\n"
+                                  "  NSERCH=   0     ENERGY=     -76.0495434\r\n"
+                                  " MAXIMUM GRADIENT =  0.0575556    RMS GRADIENT = 0.0333150\r\n"
+                                  "      ***** EQUILIBRIUM GEOMETRY LOCATED *****\r\n"));
         m_form->AppendDone(QStringLiteral("/elsewhere/other.out"));
         m_form->AppendDone(output);
 
@@ -594,18 +553,11 @@ private slots:
         m_form = makeForm({QStringLiteral("nelo"), QStringLiteral("X")});
         const QString work = m_dir.filePath(QStringLiteral("work"));
         QVERIFY(QDir().mkpath(work));
-        m_form->JobSettings().EXEFile = QStringLiteral(NELO_FIREFLY_STANDIN);
-        m_form->JobSettings().AutoDir = true;
-        m_form->JobSettings().DirList = work;
-        m_form->JobSettings().OutputFormat = 0;
+        setStandinAsFirefly(m_form->JobSettings(), work);
         const QString input = m_dir.filePath(QStringLiteral("water opt.inp"));
-        {
-            QFile file(input);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(" $CONTRL RUNTYP=OPTIMIZE $END\r\n $BASIS GBASIS=N31 NGAUSS=6 $END\r\n"
-                       " $DATA\r\nWater\r\nC1\r\nO 8.0 0.0 0.0 0.0\r\nH 1.0 0.0 0.76 0.59\r\n"
-                       "H 1.0 0.0 -0.76 0.59\r\n $END\r\n");
-        }
+        QVERIFY(writeFile(input, " $CONTRL RUNTYP=OPTIMIZE $END\r\n $BASIS GBASIS=N31 NGAUSS=6 $END\r\n"
+                                 " $DATA\r\nWater\r\nC1\r\nO 8.0 0.0 0.0 0.0\r\nH 1.0 0.0 0.76 0.59\r\n"
+                                 "H 1.0 0.0 -0.76 0.59\r\n $END\r\n"));
         m_form->AddJob(input);
         m_form->AppendDone(QStringLiteral("/old/previous.out"));
         m_form->show();
@@ -645,12 +597,12 @@ private slots:
         QCOMPARE(m_quits, 0);
         QCOMPARE(jobs()->count(), 0);
         const QString output = m_dir.filePath(QStringLiteral("water opt.out"));
-        QCOMPARE(entries(done()), (QStringList{"/old/other.out", output}));
+        QCOMPARE(listTexts(done()), (QStringList{"/old/other.out", output}));
         QVERIFY(QFile::exists(output));
         QVERIFY(control<QPushButton>("RunBtn")->isEnabled());
         emit m_form->PopupMenu1->aboutToShow();
         QVERIFY(parseItem()->isEnabled());
-        QCOMPARE(m_powerOff.calls, 0);
+        QCOMPARE(m_powerOff.count, 0);
     }
 
     void settingsDialogFirstWhenNothingIsSet_data()
@@ -669,7 +621,7 @@ private slots:
         m_form.reset();
         QFile::remove(settingsPath());
         if (!settings.isNull())
-            writeSettings(settings);
+            QVERIFY(writeFile(settingsPath(), settings));
         m_form = makeForm();
         QCOMPARE(m_settingsDialogShown, dialog);
         QVERIFY(!m_mainWindowShownBeforeDialog);

@@ -2,6 +2,8 @@
 // with settings that point at the Firefly stand-in, and looks for its window
 // in the X server's window tree.
 
+#include "tests/helpers/Files.h"
+
 #include <QtTest>
 
 #include <QProcess>
@@ -40,6 +42,17 @@ QString titleStartingWith(const QString &tree, const QString &start)
     return line.match(tree).captured(1);
 }
 
+// Starts the built nelo on the X display, with that settings file.
+void startNelo(QProcess &nelo, const QString &settingsFile)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("NELO_SETTINGS_FILE"), settingsFile);
+    nelo.setProcessEnvironment(environment);
+    nelo.setProcessChannelMode(QProcess::ForwardedChannels);
+    nelo.start(QStringLiteral(NELO_BINARY), {});
+}
+
 } // namespace
 
 class TestRealWindow : public QObject
@@ -47,32 +60,26 @@ class TestRealWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void mainWindowAppears()
+    // A skip here skips the test function about to run.
+    void init()
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             QSKIP("needs an X display (run under xvfb-run)");
         if (QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty())
             QSKIP("xwininfo (x11-utils) is not installed");
+    }
 
+    void mainWindowAppears()
+    {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString settings = dir.filePath(QStringLiteral("nelo.INI"));
-        {
-            QFile file(settings);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("[Settings]\nEXEFile=" NELO_FIREFLY_STANDIN "\nDirList=");
-            file.write(QFile::encodeName(dir.path()));
-            file.write("\nAutoDir=1\n");
-        }
+        QVERIFY(writeFile(settings, "[Settings]\nEXEFile=" NELO_FIREFLY_STANDIN "\nDirList="
+                                        + QFile::encodeName(dir.path()) + "\nAutoDir=1\n"));
         QVERIFY(!hasMainWindow(windowTree()));
 
         QProcess nelo;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.insert(QStringLiteral("NELO_SETTINGS_FILE"), settings);
-        nelo.setProcessEnvironment(environment);
-        nelo.setProcessChannelMode(QProcess::ForwardedChannels);
-        nelo.start(QStringLiteral(NELO_BINARY), {});
+        startNelo(nelo, settings);
         QVERIFY2(nelo.waitForStarted(10000), qPrintable(nelo.errorString()));
 
         // With Firefly and its folder set, no settings dialog comes first:
@@ -92,20 +99,10 @@ private slots:
     // exactly "Settings".
     void firstStartAsksForSettings()
     {
-        if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            QSKIP("needs an X display (run under xvfb-run)");
-        if (QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty())
-            QSKIP("xwininfo (x11-utils) is not installed");
-
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QProcess nelo;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.insert(QStringLiteral("NELO_SETTINGS_FILE"), dir.filePath(QStringLiteral("nelo.INI")));
-        nelo.setProcessEnvironment(environment);
-        nelo.setProcessChannelMode(QProcess::ForwardedChannels);
-        nelo.start(QStringLiteral(NELO_BINARY), {});
+        startNelo(nelo, dir.filePath(QStringLiteral("nelo.INI")));
         QVERIFY2(nelo.waitForStarted(10000), qPrintable(nelo.errorString()));
 
         QString title;

@@ -2,6 +2,8 @@
 #include "jobs/JobSettings.h"
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
+#include "tests/helpers/Controls.h"
+#include "tests/helpers/SettingsChecks.h"
 #include "ui/SettingsForm.h"
 #include "ui/UpDown.h"
 
@@ -40,31 +42,6 @@ TJobSettings sampleSettings()
     return s;
 }
 
-void compareSettings(const TJobSettings &actual, const TJobSettings &expected)
-{
-    QCOMPARE(actual.EXEFile, expected.EXEFile);
-    QCOMPARE(actual.DirList, expected.DirList);
-    QCOMPARE(actual.CPUcores, expected.CPUcores);
-    QCOMPARE(actual.OutputFormat, expected.OutputFormat);
-    QCOMPARE(actual.AddCmdLine, expected.AddCmdLine);
-    QCOMPARE(actual.AutoDir, expected.AutoDir);
-    QCOMPARE(actual.Ropt, expected.Ropt);
-    QCOMPARE(actual.Fopt, expected.Fopt);
-    QCOMPARE(actual.Popt, expected.Popt);
-    QCOMPARE(actual.CopyCmdLine, expected.CopyCmdLine);
-    QCOMPARE(actual.LibFile, expected.LibFile);
-    QCOMPARE(actual.TxtFile, expected.TxtFile);
-    QCOMPARE(actual.MolFile, expected.MolFile);
-}
-
-QStringList listEntries(const QListWidget *list)
-{
-    QStringList entries;
-    for (int row = 0; row < list->count(); ++row)
-        entries << list->item(row)->text();
-    return entries;
-}
-
 } // namespace
 
 class TestSettingsForm : public QObject
@@ -79,13 +56,7 @@ class TestSettingsForm : public QObject
     std::unique_ptr<TSettingsDlg> dlg;
 
     template <typename T>
-    T *control(const char *name)
-    {
-        T *widget = dlg->findChild<T *>(QLatin1String(name));
-        if (!widget)
-            qFatal("no control %s", name);
-        return widget;
-    }
+    T *control(const char *name) { return findControl<T>(dlg.get(), name); }
     QLineEdit *edit(const char *name) { return control<QLineEdit>(name); }
     QPushButton *button(const char *name) { return control<QPushButton>(name); }
     QListWidget *dirList() { return control<QListWidget>("DirListBox"); }
@@ -231,7 +202,7 @@ private slots:
         showDialog();
         QVERIFY(control<QRadioButton>("ACRadioButton")->isChecked());
         QCOMPARE(edit("AutoDirEdit")->text(), QStringLiteral("/scratch/auto"));
-        QCOMPARE(listEntries(dirList()), list);
+        QCOMPARE(listTexts(dirList()), list);
 
         control<QRadioButton>("ListRadioButton")->setChecked(true);
         clickOK();
@@ -261,7 +232,7 @@ private slots:
         showDialog();
         answers << answer;
         button("AddBtn")->click();
-        QCOMPARE(listEntries(dirList()), expected);
+        QCOMPARE(listTexts(dirList()), expected);
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests.first().kind, Dialogs::Kind::Directory);
         QCOMPARE(requests.first().title, QStringLiteral("Select Directory"));
@@ -295,7 +266,7 @@ private slots:
         answers << answer;
         button("DirBtn")->click();
         QCOMPARE(edit("AutoDirEdit")->text(), expected);
-        QCOMPARE(listEntries(dirList()), QStringList{QStringLiteral("/kept")});
+        QCOMPARE(listTexts(dirList()), QStringList{QStringLiteral("/kept")});
         QCOMPARE(notices, refused ? QStringList{TSettingsDlg::LineBreakInFolderText} : QStringList{});
     }
 
@@ -307,7 +278,7 @@ private slots:
         QCOMPARE(dirList()->count(), 3);
         dirList()->setCurrentRow(1);
         button("RemoveBtn")->click();
-        QCOMPARE(listEntries(dirList()), (QStringList{QStringLiteral("/a"), QStringLiteral("/c")}));
+        QCOMPARE(listTexts(dirList()), (QStringList{QStringLiteral("/a"), QStringLiteral("/c")}));
     }
 
     void outputFormat_data()
@@ -412,7 +383,7 @@ private slots:
         showDialog();
         QCOMPARE(control<QTabWidget>("PageControl1")->currentIndex(), 1);
         QCOMPARE(edit("EXEFile")->text(), stored.EXEFile);
-        QCOMPARE(listEntries(dirList()), SplitDirList(stored.DirList));
+        QCOMPARE(listTexts(dirList()), SplitDirList(stored.DirList));
         QCOMPARE(edit("InstancesEdit")->text(), stored.CPUcores);
         QVERIFY(control<QRadioButton>("OFNumberedItem")->isChecked());
         QCOMPARE(edit("CmdOptEdit")->text(), stored.AddCmdLine);

@@ -1,0 +1,31 @@
+#pragma once
+
+// Stand-ins for the machine's power switch and the clipboard that record
+// what they are asked to do.
+
+#include "jobs/CommandLine.h"
+#include "platform/PowerOff.h"
+
+#include <QStringList>
+
+#include <functional>
+
+class PowerOffRecorder : public IPowerOff
+{
+public:
+    int count = 0;
+    std::function<void()> onPowerOff;
+    void PowerOff() override
+    {
+        ++count;
+        if (onPowerOff)
+            onPowerOff();
+    }
+};
+
+class ClipboardRecorder : public IClipboard
+{
+public:
+    QStringList texts;
+    void SetText(const QString &text) override { texts << text; }
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+// A job runner wired to recording stand-ins of the main window, the
+// clipboard and the power switch, in a temporary folder; and the same rig
+// with firefly-standin (NELO_FIREFLY_STANDIN) as Firefly.
+
+#include "analysis/GeometryScanner.h"
+#include "jobs/JobRunner.h"
+#include "jobs/JobSettings.h"
+#include "tests/helpers/Files.h"
+#include "tests/helpers/Standin.h"
+#include "tests/jobs/FakeJobWindow.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+struct RunnerRig
+{
+    QTemporaryDir dir;
+    TJobSettings settings;
+    FakeJobWindow window;
+    ClipboardRecorder clipboard;
+    PowerOffRecorder powerOff;
+    GeometryScanner scanner;
+    JobRunner runner{settings, window, clipboard, powerOff, scanner};
+};
+
+// The inputs live in the folder `jobsFolder` of the rig's folder; the
+// stand-in's working folders below "scratch".
+struct StandinRig : RunnerRig
+{
+    QString jobs;
+    QByteArray input;   // what queue() writes into each input file
+
+    StandinRig(const QString &jobsFolder, const QByteArray &inputText)
+        : jobs(dir.filePath(jobsFolder)), input(inputText)
+    {
+        QDir().mkpath(jobs);
+        setStandinAsFirefly(settings, dir.filePath(QStringLiteral("scratch")));
+    }
+
+    QString job(const QString &name) const { return jobs + QLatin1Char('/') + name; }
+
+    // Writes the input file and puts it at the end of the queue.
+    void queue(const QString &name, bool checked = true)
+    {
+        writeFile(job(name), input);
+        window.jobs.append({job(name), checked});
+    }
+};
