@@ -16,30 +16,60 @@ constexpr std::size_t NotFound = std::string_view::npos;
 // again. Each byte is thus read at most once per marker, however many passes
 // the scan takes (the search-start marker, sought first in every pass, would
 // otherwise cost a pass over the rest of the text each time).
+//
+// A marker holding a sign ("NSERCH=", "MAXIMUM GRADIENT =") is found by that
+// byte: signs are rare in Firefly output (about one in 500 bytes), so memchr
+// skips to the few candidates at vector speed and a compare settles each;
+// memmem, which must consider every byte of the text, takes twice as long.
+// Markers of letters and blanks are long, and memmem skips well on those.
 class MarkerCursor
 {
 public:
-    MarkerCursor(std::string_view text, std::string_view marker) : m_text(text), m_marker(marker) {}
+    MarkerCursor(std::string_view text, std::string_view marker)
+        : m_text(text), m_marker(marker), m_anchor(marker.find_last_of("=:-()"))
+    {
+    }
 
     // First occurrence that begins at `from` or later (0-based), or NotFound.
     // `from` never decreases from one call to the next.
     std::size_t findFrom(std::size_t from)
     {
-        if (m_exhausted || from >= m_text.size()) {
+        const std::size_t hit = m_exhausted ? NotFound : find(from);
+        if (hit == NotFound)
             m_exhausted = true;
-            return NotFound;
-        }
-        const void *hit = memmem(m_text.data() + from, m_text.size() - from, m_marker.data(), m_marker.size());
-        if (!hit) {
-            m_exhausted = true;
-            return NotFound;
-        }
-        return static_cast<std::size_t>(static_cast<const char *>(hit) - m_text.data());
+        return hit;
     }
 
 private:
+    std::size_t find(std::size_t from) const
+    {
+        const std::size_t size = m_text.size();
+        if (from >= size || size - from < m_marker.size())
+            return NotFound;
+        const char *const text = m_text.data();
+        if (m_anchor == NotFound) {
+            const void *hit = memmem(text + from, size - from, m_marker.data(), m_marker.size());
+            return hit ? std::size_t(static_cast<const char *>(hit) - text) : NotFound;
+        }
+        // Every occurrence from `from` on has its sign at `from + m_anchor`
+        // or later and no later than the last place a whole marker fits.
+        const std::size_t last = size - m_marker.size() + m_anchor;
+        for (std::size_t at = from + m_anchor; at <= last;) {
+            const void *sign = std::memchr(text + at, m_marker[m_anchor], last + 1 - at);
+            if (!sign)
+                return NotFound;
+            at = std::size_t(static_cast<const char *>(sign) - text);
+            const std::size_t start = at - m_anchor;
+            if (std::memcmp(text + start, m_marker.data(), m_marker.size()) == 0)
+                return start;
+            ++at;
+        }
+        return NotFound;
+    }
+
     std::string_view m_text;
     std::string_view m_marker;
+    std::size_t m_anchor; // the sign's place in the marker, or NotFound
     bool m_exhausted = false;
 };
 

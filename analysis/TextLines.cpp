@@ -34,6 +34,30 @@ void adviseHugePages(char *data, qsizetype size)
 #endif
 }
 
+// How many CRs without an LF after them and LFs without a CR before them
+// the text holds. Output with CR LF ends has a line break every few dozen
+// bytes, too often for a memchr per break to pay: this is one pass over
+// byte pairs without branches, which the compiler turns into vector code.
+qsizetype countLoneBreaks(const char *text, qsizetype size)
+{
+    if (size == 0)
+        return 0;
+    qsizetype lone = (text[0] == '\n' ? 1 : 0) + (text[size - 1] == '\r' ? 1 : 0);
+    // Blocks short enough for a 32-bit count, which vectorises better.
+    constexpr qsizetype Block = qsizetype(1) << 30;
+    for (qsizetype from = 1; from < size; from += Block) {
+        const qsizetype to = qMin(size, from + Block);
+        std::uint32_t count = 0;
+        for (qsizetype i = from; i < to; ++i) {
+            const bool lf = text[i] == '\n';
+            const bool crBefore = text[i - 1] == '\r';
+            count += std::uint32_t(lf != crBefore);
+        }
+        lone += count;
+    }
+    return lone;
+}
+
 } // namespace
 
 QByteArray LoadFileBytes(const QString &fileName)
@@ -71,9 +95,7 @@ QByteArray NormaliseLineEnds(QByteArray text)
 
     // How many bytes the CR LF form adds: one per lone CR or LF, two for an
     // unterminated last line.
-    qsizetype growth = 0;
-    ForEachLineBreak(std::string_view(text.constData(), std::size_t(size)),
-                     [&](std::size_t, std::size_t length) { growth += length == 1 ? 1 : 0; });
+    qsizetype growth = countLoneBreaks(text.constData(), size);
     const char last = text.at(size - 1);
     const bool unterminated = last != '\r' && last != '\n';
     if (unterminated)

@@ -5,11 +5,10 @@
 # Nelo does not use it). Two sets of COUNT files in a temporary folder that is
 # removed afterwards:
 #  - written by firefly-standin (pace 0) from the inputs in examples/, cycled;
-#    cclib does not read these (the stand-in's set-up lacks lines its parser
-#    needs), so they are timed with Nelo only;
 #  - copies of the real Firefly outputs in the samples folder
-#    (NELO_SAMPLES_DIR, default ../shared/firefly-samples), cycled: the
-#    comparison with cclib.
+#    (NELO_SAMPLES_DIR, default ../shared/firefly-samples), cycled.
+# For each set: the times, their ratio, and how many files got other numbers
+# from cclib than from Nelo (both print two decimals).
 # Both sides read the files from the page cache; Nelo's figures are the best
 # of RUNS runs after a warm-up, cclib's is one run.
 #
@@ -70,22 +69,28 @@ best() {
     echo "$wall"
 }
 
-files=("$dir"/job*.out)
-standin=$(best "$tool" homo-lumo "${files[@]}")
-standin_lines=$(wc -l <"$dir/out")
-files=("$dir"/real/*.out)
-nelo=$(best "$tool" homo-lumo "${files[@]}")
-nelo_lines=$(wc -l <"$dir/out")
-cp "$dir/out" "$dir/nelo.txt"
-# cclib: one run (minutes for 1,000 files); Nelo's runs warmed the cache.
-t0=$(date +%s%N)
-"$python" "$dir/cclib_homo_lumo.py" "${files[@]}" >"$dir/out" 2>"$dir/err" || true
-py=$(( ($(date +%s%N) - t0) / 1000000 ))
-py_lines=$(grep -c $'\t' "$dir/out" || true)
-awk -v c="$count" -v b="$bytes" -v n="$standin" -v l="$standin_lines" 'BEGIN {
-    printf "stand-in outputs: %d files, %.1f MB: nelo-analyze %d ms (%d lines)\n", c, b / 1e6, n, l }'
-awk -v c="$count" -v b="$real_bytes" -v n="$nelo" -v p="$py" -v nl="$nelo_lines" -v pl="$py_lines" 'BEGIN {
-    printf "real outputs:     %d files, %.1f MB: nelo-analyze %d ms (%d lines) | cclib %d ms (%d lines) | cclib/nelo %.0fx\n",
-        c, b / 1e6, n, nl, p, pl, (n > 0 ? p / n : 0) }'
-echo "first lines: nelo:  $(head -1 "$dir/nelo.txt")"
-echo "             cclib: $(grep $'\t' "$dir/out" | head -1)"
+# compare LABEL BYTES FILES...: Nelo (best of $runs) and cclib (one run; minutes
+# for 1,000 files) on the same files, the ratio, and how many files' four
+# numbers differ between the two.
+compare() {
+    local label=$1 bytes=$2
+    shift 2
+    local nelo py t0
+    nelo=$(best "$tool" homo-lumo "$@")
+    cut -f2- "$dir/out" >"$dir/nelo.txt"
+    t0=$(date +%s%N)
+    "$python" "$dir/cclib_homo_lumo.py" "$@" >"$dir/out" 2>"$dir/err" || true
+    py=$(( ($(date +%s%N) - t0) / 1000000 ))
+    cut -f2- "$dir/out" >"$dir/cclib.txt"
+    local differ
+    differ=$(paste "$dir/nelo.txt" "$dir/cclib.txt" | awk -F'\t' '{
+        for (i = 1; i <= 4; ++i) if ($i + 0 != $(i + 4) + 0) { ++d; break } } END { print d + 0 }')
+    awk -v l="$label" -v c="$#" -v b="$bytes" -v n="$nelo" -v p="$py" -v nl="$(wc -l <"$dir/nelo.txt")" \
+        -v pl="$(wc -l <"$dir/cclib.txt")" -v d="$differ" 'BEGIN {
+        printf "%-18s %d files, %.1f MB: nelo-analyze %d ms (%d lines) | cclib %d ms (%d lines) | cclib/nelo %.0fx | files whose numbers differ: %d\n",
+            l, c, b / 1e6, n, nl, p, pl, (n > 0 ? p / n : 0), d }'
+    echo "  first line: nelo $(head -1 "$dir/nelo.txt" | tr '\t' ' ') | cclib $(head -1 "$dir/cclib.txt" | tr '\t' ' ')"
+}
+
+compare "stand-in outputs:" "$bytes" "$dir"/job*.out
+compare "real outputs:" "$real_bytes" "$dir"/real/*.out

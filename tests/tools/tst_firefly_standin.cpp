@@ -7,6 +7,7 @@
 #include "jobs/CommandLine.h"
 #include "jobs/JobSettings.h"
 
+#include <QHash>
 #include <QtTest>
 
 #include <QProcess>
@@ -176,6 +177,27 @@ private slots:
         QCOMPARE(summary.value("search").toInt(), int(search));
 
         const QByteArrayList lines = Lines(r.output);
+
+        // The basis table (other programs read the basis from it): shells
+        // numbered from 1 in order, as many as the total says, with their
+        // functions adding up to the basis size.
+        const int table = Find(lines, " SHELL TYPE PRIM    EXPONENT          CONTRACTION COEFFICIENTS");
+        QVERIFY(table >= 0);
+        const QHash<QByteArray, int> functionsOf = {{"S", 1}, {"P", 3}, {"L", 4}, {"D", 6}, {"F", 10}};
+        int shells = 0, functions = 0, t = table + 1;
+        for (; t < lines.size() && !lines.at(t).startsWith(" TOTAL NUMBER OF SHELLS "); ++t) {
+            const QByteArrayList fields = lines.at(t).simplified().split(' ');
+            if (fields.size() < 5 || fields.at(0).toInt() == shells)
+                continue;  // a blank line, an atom's name, a shell's next primitive
+            QCOMPARE(fields.at(0).toInt(), shells + 1);
+            QVERIFY2(functionsOf.contains(fields.at(1)), lines.at(t).constData());
+            ++shells;
+            functions += functionsOf.value(fields.at(1));
+        }
+        QVERIFY(t < lines.size());
+        QCOMPARE(lines.at(t).mid(lines.at(t).indexOf('=') + 1).trimmed().toInt(), shells);
+        QCOMPARE(functions, basis);
+
         int s = Find(lines, " SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.   BOTH SET(S).");
         const bool unrestricted = s < 0;
         if (unrestricted)

@@ -79,7 +79,10 @@ void AddFunctions(Model &model, size_t atom, int z, int valence, int dShells, in
     auto shell = [&](std::initializer_list<const char *> labels) {
         for (const char *l : labels)
             model.functions.push_back({atom, l});
-        ++model.shells;
+        const char type = labels.size() == 1 ? 'S' : labels.size() == 3 ? 'P' : labels.size() == 4 ? 'L'
+                          : labels.size() == 6                          ? 'D'
+                                                                        : 'F';
+        model.shells.push_back({atom, type});
     };
     const int row = Row(z);
     if (row == 1) {

@@ -16,6 +16,13 @@ struct BasisFunction
     std::string label;  // S, X, Y, Z, XX, ...
 };
 
+// A contracted shell: S, P, L (an S and a P sharing exponents), D or F.
+struct Shell
+{
+    size_t atom;  // 0-based index into the molecule
+    char type;
+};
+
 struct Step
 {
     std::vector<Atom> geometry;
@@ -30,7 +37,7 @@ struct Model
     std::string basisName;      // as $BASIS names it, e.g. "STO"
     int gaussians = 0;          // NGAUSS
     std::vector<BasisFunction> functions;
-    int shells = 0;
+    std::vector<Shell> shells;  // in the order of the functions
     int electrons = 0;
     int occAlpha = 0;
     int occBeta = 0;

@@ -60,6 +60,7 @@ private:
     void echo(const std::vector<std::string> &cards);
     void failure(const InputError &error);
     void setup(const InputDeck &deck, const Model &model);
+    void basisTable(const Model &model);
     void searchParameters(const Model &model);
     void coordinates(const std::vector<Atom> &atoms, const char *heading);
     void distances(const std::vector<Atom> &atoms);
@@ -186,7 +187,8 @@ void Run::setup(const InputDeck &deck, const Model &model)
     m_out.line("     ----------------");
     m_out.line(" THE CONTRACTED BASIS FUNCTIONS ARE NOW NORMALIZED TO UNITY");
     m_out.blank();
-    m_out.line(Fmt(" TOTAL NUMBER OF SHELLS              =%5d", model.shells));
+    basisTable(model);
+    m_out.line(Fmt(" TOTAL NUMBER OF SHELLS              =%5zu", model.shells.size()));
     m_out.line(Fmt(" TOTAL NUMBER OF BASIS FUNCTIONS     =%5d", model.basisCount()));
     m_out.line(Fmt(" NUMBER OF ELECTRONS                 =%5d", model.electrons));
     m_out.line(Fmt(" CHARGE OF MOLECULE                  =%5d", deck.charge()));
@@ -212,6 +214,42 @@ void Run::setup(const InputDeck &deck, const Model &model)
     m_out.blank();
     m_out.line(" ..... DONE SETTING UP THE RUN .....");
     timing();
+}
+
+// The shells atom by atom with their primitives, in Firefly's layout (an L
+// shell has an S and a P coefficient, each also normalised in brackets), so
+// that programs reading the basis from an output can read a stand-in's.
+// The exponents are made up: steep for an atom's first shell, flatter after.
+void Run::basisTable(const Model &model)
+{
+    m_out.line(" SHELL TYPE PRIM    EXPONENT          CONTRACTION COEFFICIENTS");
+    m_out.blank();
+    const std::vector<Atom> &atoms = model.steps.front().geometry;
+    int number = 0, primitive = 0, inAtom = 0;
+    for (size_t s = 0; s < model.shells.size(); ++s) {
+        const Shell &shell = model.shells[s];
+        if (s == 0 || shell.atom != model.shells[s - 1].atom) {
+            m_out.line(Fmt(" %-10s", atoms[shell.atom].name.c_str()));
+            m_out.blank();
+            inAtom = 0;
+        }
+        ++number;
+        ++inAtom;
+        const double z = atoms[shell.atom].charge;
+        const int primitives = inAtom == 1 ? std::max(model.gaussians, 3) : 1;
+        for (int k = 0; k < primitives; ++k) {
+            const double exponent = (inAtom == 1 ? 40.0 * z * z : 1.5 * z / inAtom) / std::pow(4.0, k);
+            const double normalised = 1.0 / std::sqrt(double(primitives));
+            const auto coefficient = [&](double scale) {
+                return Fmt("%12.6f (%10.6f)", normalised * scale * std::pow(exponent, 0.75), normalised);
+            };
+            std::string line = Fmt("%4d%4c%5d%15.6f", number, shell.type, ++primitive, exponent) + coefficient(0.7);
+            if (shell.type == 'L')
+                line += coefficient(1.4);
+            m_out.line(line + " ");
+        }
+        m_out.blank();
+    }
 }
 
 void Run::searchParameters(const Model &model)
