@@ -1,6 +1,7 @@
 #include "analysis/OrbitalReport.h"
 #include "analysis/TextLines.h"
 #include "platform/Errors.h"
+#include "tests/helpers/Files.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -444,10 +445,7 @@ private slots:
         Output water;
         water.orbitals = {-20.5, -1.3, -0.7, -0.55, -0.4929, 0.2107};
         const QString path = dir.filePath("water.out");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(water.lines().join("\r\n"));
-        file.close();
+        QVERIFY(writeFile(path, water.lines().join("\r\n")));
         QCOMPARE(ExtractOrbitalReport(path), QByteArray("water          \t-13.41\t+5.73\t+19.15\t-941.26"));
 
         try {

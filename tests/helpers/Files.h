@@ -21,3 +21,10 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
+
+// Writes a program (a script) that only its owner may read, write and run.
+inline bool writeExecutable(const QString &path, const QByteArray &body)
+{
+    return writeFile(path, body)
+           && QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}

@@ -42,12 +42,8 @@ struct Rig : RunnerRig
     QString Firefly(const QByteArray &body, const QString &name = QStringLiteral("firefly"))
     {
         const QString path = Path(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
+        if (!writeExecutable(path, "#!/bin/sh\nout=\"$4\"\n" + body + "\n"))
             return {};
-        file.write("#!/bin/sh\nout=\"$4\"\n" + body + "\n");
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-        file.close();
         settings.EXEFile = path;
         return path;
     }

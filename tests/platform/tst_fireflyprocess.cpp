@@ -1,4 +1,5 @@
 #include "platform/FireflyProcess.h"
+#include "tests/helpers/Files.h"
 #include "tests/helpers/Processes.h"
 
 #include <QDir>
@@ -57,10 +58,7 @@ void tst_FireflyProcess::startFailureIsReported()
     QFETCH(QString, folder);
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
-    QFile plain(dir.filePath(QStringLiteral("plain.txt")));
-    QVERIFY(plain.open(QIODevice::WriteOnly));
-    plain.write("#!/bin/sh\nexit 0\n");
-    plain.close();
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("plain.txt")), "#!/bin/sh\nexit 0\n"));
 
     const auto inDir = [&](const QString &text) {
         return text.contains(QLatin1String("%1")) ? text.arg(dir.path()) : text;

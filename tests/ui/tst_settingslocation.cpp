@@ -2,6 +2,7 @@
 // beside the executable, else (a folder nobody may write) the user's own.
 
 #include "platform/SettingsLocation.h"
+#include "tests/helpers/Files.h"
 
 #include <QtTest>
 
@@ -28,13 +29,9 @@ private slots:
         QFETCH(QString, chosen);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QFile plain(dir.filePath(QStringLiteral("plain")));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        plain.close();
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("plain")), QByteArray()));
         QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("existing")));
-        QFile existing(dir.filePath(QStringLiteral("existing/nelo.INI")));
-        QVERIFY(existing.open(QIODevice::WriteOnly));
-        existing.close();
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("existing/nelo.INI")), QByteArray()));
         const QString user = QStringLiteral("/home/u/.config/nelo/nelo.INI");
         beside.replace(QLatin1String("<dir>"), dir.path());
         chosen.replace(QLatin1String("<dir>"), dir.path()).replace(QLatin1String("<user>"), user);

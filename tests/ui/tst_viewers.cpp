@@ -5,22 +5,9 @@
 #include "platform/Notices.h"
 #include "platform/Viewers.h"
 #include "tests/helpers/ArgvRecord.h"
+#include "tests/helpers/Files.h"
 
 #include <QtTest>
-
-namespace {
-
-bool writeExecutable(const QString &path, const QByteArray &body)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(body);
-    file.close();
-    return file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-}
-
-} // namespace
 
 class TestViewers : public QObject
 {
