@@ -19,9 +19,9 @@ constexpr std::size_t NotFound = std::string_view::npos;
 //
 // A marker holding a sign ("NSERCH=", "MAXIMUM GRADIENT =") is found by that
 // byte: signs are rare in Firefly output (about one in 500 bytes), so memchr
-// skips to the few candidates at vector speed and a compare settles each;
-// memmem, which must consider every byte of the text, takes twice as long.
-// Markers of letters and blanks are long, and memmem skips well on those.
+// skips to the few candidates at vector speed and a compare settles each.
+// memmem can skip at most a marker's length at a time, little for these
+// short markers; the two long markers of letters and blanks it skips well.
 class MarkerCursor
 {
 public:
