@@ -9,6 +9,7 @@
 
 #ifdef Q_OS_LINUX
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -58,6 +59,60 @@ qsizetype countLoneBreaks(const char *text, qsizetype size)
     return lone;
 }
 
+// Hands the whole pages inside [from, to) back to the system: their memory
+// is freed now and reads as zeros if touched again.
+void dropPages(char *from, char *to)
+{
+#ifdef Q_OS_LINUX
+    const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(from) + page - 1) & ~(page - 1);
+    const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(to) & ~(page - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void *>(first), last - first, MADV_DONTNEED);
+#else
+    Q_UNUSED(from);
+    Q_UNUSED(to);
+#endif
+}
+
+// The text with each of its `lone` lone CRs and LFs made CR LF (and CR LF
+// after an unterminated last line), written front to back into a new
+// buffer. A buffer cannot grow in place once part of it has been advised
+// into huge pages (the kernel will not move a split mapping), so widening
+// needs a second one; to keep the two from holding the text twice, every
+// stretch of the old text already read is handed back to the system, unless
+// another copy of the text shares it. Parse of a file with LF ends then peaks
+// near the size of its CR LF text, not twice that.
+QByteArray widenLineEnds(QByteArray text, qsizetype lone, bool unterminated)
+{
+    const qsizetype size = text.size();
+    QByteArray widened(size + lone + (unterminated ? 2 : 0), Qt::Uninitialized);
+    adviseHugePages(widened.data(), widened.size());
+    char *const own = text.isDetached() ? text.data() : nullptr;
+    const char *const from = text.constData();
+    char *w = widened.data();
+    constexpr std::size_t Stretch = std::size_t(4) << 20;
+    std::size_t start = 0, dropped = 0;
+    const auto copyLine = [&](std::size_t end) {
+        std::memcpy(w, from + start, end - start);
+        w += end - start;
+        *w++ = '\r';
+        *w++ = '\n';
+    };
+    ForEachLineBreak(std::string_view(from, std::size_t(size)), [&](std::size_t at, std::size_t length) {
+        copyLine(at);
+        start = at + length;
+        if (own && start - dropped >= Stretch) {
+            dropPages(own + dropped, own + start);
+            dropped = start;
+        }
+    });
+    if (unterminated)
+        copyLine(std::size_t(size));
+    Q_ASSERT(w == widened.constData() + widened.size());
+    return widened;
+}
+
 } // namespace
 
 QByteArray LoadFileBytes(const QString &fileName)
@@ -92,37 +147,13 @@ QByteArray NormaliseLineEnds(QByteArray text)
     const qsizetype size = text.size();
     if (size == 0)
         return text;
-
-    // How many bytes the CR LF form adds: one per lone CR or LF, two for an
-    // unterminated last line.
-    qsizetype growth = countLoneBreaks(text.constData(), size);
+    const qsizetype lone = countLoneBreaks(text.constData(), size);
     const char last = text.at(size - 1);
     const bool unterminated = last != '\r' && last != '\n';
+    if (lone > 0)
+        return widenLineEnds(std::move(text), lone, unterminated);
     if (unterminated)
-        growth += 2;
-    if (growth == 0)
-        return text;
-
-    // Widen from the back: the write position never falls behind the read
-    // position, so no byte is overwritten before it has been read.
-    text.resize(size + growth);
-    char *d = text.data();
-    qsizetype w = size + growth;
-    if (unterminated) {
-        d[--w] = '\n';
-        d[--w] = '\r';
-    }
-    for (qsizetype r = size; r > 0;) {
-        const char c = d[--r];
-        if (c == '\n' || c == '\r') {
-            if (c == '\n' && r > 0 && d[r - 1] == '\r')
-                --r;
-            d[--w] = '\n';
-            d[--w] = '\r';
-        } else {
-            d[--w] = c;
-        }
-    }
+        text.append("\r\n"); // LoadFileBytes leaves room for these two
     return text;
 }
 

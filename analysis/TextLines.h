@@ -54,8 +54,9 @@ QByteArray LoadFileBytes(const QString &fileName);
 
 // The same text with every line followed by CR LF, as a list of lines joins
 // it: lone CRs and LFs become CR LF and an unterminated last line gets one.
-// Works in place in the one buffer (text that already has CR LF ends costs
-// no copy).
+// Text that already ends its lines with CR LF comes back as it is, without a
+// copy; other text is widened into a new buffer while the pages of the old
+// one are given back (unless the old text is shared with another copy).
 QByteArray NormaliseLineEnds(QByteArray text);
 
 // LoadFileBytes followed by NormaliseLineEnds: the text that Parse scans.

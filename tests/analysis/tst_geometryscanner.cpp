@@ -1,6 +1,7 @@
 #include "analysis/GeometryScanner.h"
 #include "analysis/TextLines.h"
 #include "platform/Errors.h"
+#include "tests/helpers/Files.h"
 #include "tests/helpers/LiteralGeometryScanner.h"
 
 #include <QRandomGenerator>
@@ -267,6 +268,33 @@ private slots:
             QCOMPARE(SplitTextLines(file), lines);
             QCOMPARE(NormaliseLineEnds(file), lines.isEmpty() ? QByteArray() : lines.join("\r\n") + "\r\n");
         }
+    }
+
+    // Megabytes of mixed line ends are widened in stretches, the read part of
+    // the old buffer handed back on the way; a text that another copy shares
+    // must come through untouched.
+    void lineEndsOfLargeTexts()
+    {
+        static const char *const ends[] = {"\n", "\r\n", "\r"};
+        QRandomGenerator random(11);
+        QByteArray text, expected;
+        while (text.size() < 9 * 1024 * 1024) {
+            const QByteArray line(random.bounded(1, 200), char('a' + random.bounded(26)));
+            text += line + ends[random.bounded(3)];
+            expected += line + "\r\n";
+        }
+        text += "last";
+        expected += "last\r\n";
+        const QByteArray original(text.constData(), text.size());
+
+        QCOMPARE(NormaliseLineEnds(text), expected);  // shares `text`
+        QCOMPARE(text, original);
+        QCOMPARE(NormaliseLineEnds(std::move(text)), expected);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(writeFile(dir.filePath("mixed.out"), original));
+        QCOMPARE(LoadCrLfText(dir.filePath("mixed.out")), expected);
     }
 
     void parseScansTheFileWithCrLfEnds()
