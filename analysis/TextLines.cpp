@@ -19,19 +19,40 @@ QString shownName(const QString &fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
+#ifdef Q_OS_LINUX
+// Gives the kernel a memory advice for the whole `unit`-sized, `unit`-aligned
+// blocks inside [from, to); the bytes at either end outside such blocks keep
+// theirs.
+void adviseWithin(char *from, char *to, std::uintptr_t unit, int advice)
+{
+    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(from) + unit - 1) & ~(unit - 1);
+    const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(to) & ~(unit - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void *>(first), last - first, advice);
+}
+#endif
+
 // Asks for huge pages under a large buffer that is about to be filled: a
 // 100 MB output then costs some fifty page faults instead of 25,000.
 void adviseHugePages(char *data, qsizetype size)
 {
 #if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t HugePage = std::uintptr_t(2) << 20;
-    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(data) + HugePage - 1) & ~(HugePage - 1);
-    const std::uintptr_t last = (reinterpret_cast<std::uintptr_t>(data) + std::uintptr_t(size)) & ~(HugePage - 1);
-    if (last > first)
-        madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+    adviseWithin(data, data + size, std::uintptr_t(2) << 20, MADV_HUGEPAGE);
 #else
     Q_UNUSED(data);
     Q_UNUSED(size);
+#endif
+}
+
+// Hands the whole pages inside [from, to) back to the system: their memory
+// is freed now and reads as zeros if touched again.
+void dropPages(char *from, char *to)
+{
+#ifdef Q_OS_LINUX
+    adviseWithin(from, to, std::uintptr_t(sysconf(_SC_PAGESIZE)), MADV_DONTNEED);
+#else
+    Q_UNUSED(from);
+    Q_UNUSED(to);
 #endif
 }
 
@@ -57,22 +78,6 @@ qsizetype countLoneBreaks(const char *text, qsizetype size)
         lone += count;
     }
     return lone;
-}
-
-// Hands the whole pages inside [from, to) back to the system: their memory
-// is freed now and reads as zeros if touched again.
-void dropPages(char *from, char *to)
-{
-#ifdef Q_OS_LINUX
-    const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
-    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(from) + page - 1) & ~(page - 1);
-    const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(to) & ~(page - 1);
-    if (last > first)
-        madvise(reinterpret_cast<void *>(first), last - first, MADV_DONTNEED);
-#else
-    Q_UNUSED(from);
-    Q_UNUSED(to);
-#endif
 }
 
 // The text with each of its `lone` lone CRs and LFs made CR LF (and CR LF
