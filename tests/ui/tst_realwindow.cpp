@@ -1,4 +1,4 @@
-// Starts the built nelo on a real X display (the suite runs under xvfb-run)
+// Starts the built nelo on a real X display (the suite runs on its own Xvfb, tests/xvfb-test.sh)
 // with settings that point at the Firefly stand-in, and looks for its window
 // in the X server's window tree.
 
@@ -64,7 +64,7 @@ private slots:
     void init()
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            QSKIP("needs an X display (run under xvfb-run)");
+            QSKIP("needs an X display (run under tests/xvfb-test.sh)");
         if (QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty())
             QSKIP("xwininfo (x11-utils) is not installed");
     }
