@@ -71,6 +71,19 @@ bool Flag(const std::map<std::string, std::string> &group, const char *key)
     return v == ".TRUE." || v == ".T." || v == "T" || v == "TRUE";
 }
 
+// A shell's type by its number of functions: S 1, P 3, L (S and P) 4, D 6,
+// F 10.
+char ShellType(size_t functions)
+{
+    switch (functions) {
+    case 1: return 'S';
+    case 3: return 'P';
+    case 4: return 'L';
+    case 6: return 'D';
+    default: return 'F';
+    }
+}
+
 // The contracted functions of one atom: core shells, `valence` copies of the
 // valence shell, then polarisation and diffuse functions.
 void AddFunctions(Model &model, size_t atom, int z, int valence, int dShells, int pShells, int fShells, bool diffSp,
@@ -79,10 +92,7 @@ void AddFunctions(Model &model, size_t atom, int z, int valence, int dShells, in
     auto shell = [&](std::initializer_list<const char *> labels) {
         for (const char *l : labels)
             model.functions.push_back({atom, l});
-        const char type = labels.size() == 1 ? 'S' : labels.size() == 3 ? 'P' : labels.size() == 4 ? 'L'
-                          : labels.size() == 6                          ? 'D'
-                                                                        : 'F';
-        model.shells.push_back({atom, type});
+        model.shells.push_back({atom, ShellType(labels.size())});
     };
     const int row = Row(z);
     if (row == 1) {
