@@ -1,0 +1,170 @@
+#include "jobs/SlurmCommands.h"
+
+#include "jobs/DirList.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+QString joinedIds(const QStringList &jobIds)
+{
+    return jobIds.join(QLatin1Char(','));
+}
+
+QByteArray firstWord(QByteArrayView text)
+{
+    text = text.trimmed();
+    const qsizetype blank = text.indexOf(' ');
+    return (blank < 0 ? text : text.first(blank)).toByteArray();
+}
+
+QDateTime slurmTime(QByteArrayView text)
+{
+    // Slurm prints local time without a zone, "N/A" or "Unknown" when it has none.
+    QDateTime time = QDateTime::fromString(QString::fromLatin1(text.trimmed()), Qt::ISODate);
+    return time.isValid() ? time : QDateTime();
+}
+
+} // namespace
+
+SlurmState StateFromSlurm(QByteArrayView word)
+{
+    // Suspended, requeued and held jobs will run again: they count as waiting.
+    static const QByteArrayView waiting[] = {"PENDING", "CONFIGURING", "REQUEUED", "REQUEUE_FED",
+                                             "REQUEUE_HOLD", "RESV_DEL_HOLD", "SUSPENDED", "STOPPED",
+                                             "RESIZING", "SIGNALING"};
+    if (word == "RUNNING" || word == "STAGE_OUT")
+        return SlurmState::Running;
+    if (word == "COMPLETING")
+        return SlurmState::Completing;
+    for (QByteArrayView state : waiting) {
+        if (word == state)
+            return SlurmState::Pending;
+    }
+    return SlurmState::Ended;
+}
+
+QStringList SbatchArguments(const TClusterSettings &cluster, const QString &cpuCores, const QString &jobName,
+                            const QString &logFile, const QString &batchScript, const FireflyInvocation &firefly)
+{
+    QStringList arguments{QStringLiteral("--parsable"),
+                          QStringLiteral("--job-name=") + jobName,
+                          QStringLiteral("--chdir=") + firefly.workingDirectory,
+                          QStringLiteral("--nodes=1"),
+                          QStringLiteral("--ntasks=1"),
+                          QStringLiteral("--cpus-per-task=") + cpuCores};
+    const auto optional = [&](const char *option, const QString &value) {
+        if (!value.isEmpty())
+            arguments << QLatin1String(option) + value;
+    };
+    optional("--partition=", cluster.Partition);
+    optional("--account=", cluster.Account);
+    optional("--time=", cluster.TimeLimit);
+    optional("--mem=", cluster.Memory);
+    arguments << QStringLiteral("--output=") + logFile;
+    arguments << SplitDirList(cluster.SbatchOptions);
+    arguments << batchScript << firefly.program << firefly.arguments;
+    return arguments;
+}
+
+QString ParseSbatchJobId(const QByteArray &standardOutput)
+{
+    const QByteArray line = standardOutput.trimmed();
+    const qsizetype semicolon = line.indexOf(';');
+    const QByteArray id = (semicolon < 0 ? line : line.first(semicolon)).trimmed();
+    static const QRegularExpression number(QStringLiteral("^\\d+$"));
+    return number.match(QString::fromLatin1(id)).hasMatch() ? QString::fromLatin1(id) : QString();
+}
+
+QStringList SqueueArguments(const QStringList &jobIds)
+{
+    return {QStringLiteral("--noheader"), QStringLiteral("--states=all"),
+            QStringLiteral("--jobs=") + joinedIds(jobIds), QStringLiteral("--format=%i|%T|%S|%V")};
+}
+
+QList<SqueueRow> ParseSqueue(const QByteArray &standardOutput)
+{
+    QList<SqueueRow> rows;
+    for (const QByteArray &line : standardOutput.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split('|');
+        if (fields.size() < 4 || fields[0].isEmpty())
+            continue;
+        SqueueRow row;
+        row.jobId = QString::fromLatin1(fields[0]);
+        row.state = fields[1];
+        // A running job runs since its start; a waiting one waits since its submission.
+        row.since = slurmTime(StateFromSlurm(row.state) == SlurmState::Pending ? fields[3] : fields[2]);
+        rows.append(row);
+    }
+    return rows;
+}
+
+void ParseExitCode(QByteArrayView text, SlurmFinal &final)
+{
+    const qsizetype colon = text.indexOf(':');
+    bool codeOk = false;
+    bool signalOk = false;
+    const int code = (colon < 0 ? text : text.first(colon)).toByteArray().toInt(&codeOk);
+    const int signal = colon < 0 ? 0 : text.sliced(colon + 1).toByteArray().toInt(&signalOk);
+    if (codeOk)
+        final.exitCode = code;
+    if (signalOk)
+        final.signal = signal;
+}
+
+QStringList SacctArguments(const QStringList &jobIds)
+{
+    return {QStringLiteral("--noheader"), QStringLiteral("--parsable2"), QStringLiteral("--allocations"),
+            QStringLiteral("--jobs=") + joinedIds(jobIds), QStringLiteral("--format=JobID,State,ExitCode")};
+}
+
+QHash<QString, SlurmFinal> ParseSacct(const QByteArray &standardOutput)
+{
+    QHash<QString, SlurmFinal> finals;
+    for (const QByteArray &line : standardOutput.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split('|');
+        if (fields.size() < 3 || fields[0].isEmpty())
+            continue;
+        SlurmFinal final;
+        final.state = firstWord(fields[1]); // "CANCELLED by 1000"
+        ParseExitCode(fields[2], final);
+        finals.insert(QString::fromLatin1(fields[0]), final);
+    }
+    return finals;
+}
+
+QStringList ScontrolArguments(const QStringList &jobIds)
+{
+    // One job by its id; several by listing what the controller remembers.
+    QStringList arguments{QStringLiteral("--oneliner"), QStringLiteral("show"), QStringLiteral("job")};
+    if (jobIds.size() == 1)
+        arguments << jobIds.first();
+    return arguments;
+}
+
+QHash<QString, SlurmFinal> ParseScontrol(const QByteArray &standardOutput)
+{
+    static const QRegularExpression id(QStringLiteral("(?:^|\\s)JobId=(\\d+)\\s"));
+    static const QRegularExpression state(QStringLiteral("\\sJobState=(\\S+)"));
+    static const QRegularExpression exit(QStringLiteral("\\sExitCode=(\\d+:\\d+)"));
+    QHash<QString, SlurmFinal> finals;
+    for (const QByteArray &line : standardOutput.split('\n')) {
+        const QString text = QString::fromLatin1(line);
+        const QRegularExpressionMatch idMatch = id.match(text);
+        const QRegularExpressionMatch stateMatch = state.match(text);
+        if (!idMatch.hasMatch() || !stateMatch.hasMatch())
+            continue;
+        SlurmFinal final;
+        final.state = stateMatch.captured(1).toLatin1();
+        const QRegularExpressionMatch exitMatch = exit.match(text);
+        if (exitMatch.hasMatch())
+            ParseExitCode(exitMatch.captured(1).toLatin1(), final);
+        finals.insert(idMatch.captured(1), final);
+    }
+    return finals;
+}
+
+QStringList ScancelArguments(const QStringList &jobIds)
+{
+    return jobIds;
+}

@@ -1,0 +1,148 @@
+// The cluster's settings in the settings file, their checks, and the file of
+// submitted jobs that lets a later start follow them again.
+
+#include "jobs/ClusterSettings.h"
+#include "jobs/ClusterState.h"
+#include "jobs/IniFile.h"
+#include "jobs/JobSettings.h"
+#include "platform/Errors.h"
+#include "tests/helpers/Files.h"
+
+#include <QtTest>
+
+class TestClusterConfig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void settingsRoundTrip()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("nelo.INI");
+        QVERIFY(writeFile(path, "[Settings]\nEXEFile=/ff\n[Other]\nk=v\n"));
+        TClusterSettings cluster;
+        cluster.RunOn = TClusterSettings::Where::Slurm;
+        cluster.Partition = "short,long";
+        cluster.Account = "chem";
+        cluster.TimeLimit = "2-12:00:00";
+        cluster.Memory = "16G";
+        cluster.SbatchOptions = "--qos=low \"--comment=a b\"";
+        cluster.JobsAtOnce = 50;
+        cluster.PollSeconds = 30;
+        TJobSettings settings;
+        LoadSettings(settings, path);
+        SaveSettings(settings, &cluster, path);
+        TClusterSettings back;
+        LoadClusterSettings(back, path);
+        QVERIFY(back == cluster);
+        const QByteArray bytes = readFile(path);
+        QVERIFY(bytes.contains("[Other]\nk=v\n"));
+        QVERIFY(bytes.contains("[Cluster]\nRunOn=1\n"));
+    }
+
+    // A user who never sets up a cluster keeps the file as it was; once the
+    // section is there, it follows every change, back to the defaults too.
+    void sectionOnlyWhenUsed()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("nelo.INI");
+        const TClusterSettings defaults;
+        SaveSettings(TJobSettings(), &defaults, path);
+        QVERIFY(!readFile(path).contains("Cluster"));
+        TClusterSettings slurm;
+        slurm.RunOn = TClusterSettings::Where::Slurm;
+        SaveSettings(TJobSettings(), &slurm, path);
+        SaveSettings(TJobSettings(), &defaults, path);
+        QVERIFY(readFile(path).contains("[Cluster]\nRunOn=0\n"));
+    }
+
+    void editedNumbersFallBack_data()
+    {
+        QTest::addColumn<QByteArray>("section");
+        QTest::addColumn<int>("runOn");
+        QTest::addColumn<int>("jobsAtOnce");
+        QTest::addColumn<int>("pollSeconds");
+        QTest::newRow("missing") << QByteArray() << 0 << 10 << 5;
+        QTest::newRow("set") << QByteArray("RunOn=1\nJobsAtOnce=$20\nPollSeconds=60") << 1 << 32 << 60;
+        QTest::newRow("out of range") << QByteArray("RunOn=2\nJobsAtOnce=0\nPollSeconds=-5") << 0 << 10 << 5;
+        QTest::newRow("no numbers") << QByteArray("RunOn=slurm\nJobsAtOnce=\nPollSeconds=5s") << 0 << 10 << 5;
+    }
+    void editedNumbersFallBack()
+    {
+        QFETCH(QByteArray, section);
+        QFETCH(int, runOn);
+        QFETCH(int, jobsAtOnce);
+        QFETCH(int, pollSeconds);
+        TClusterSettings cluster;
+        cluster.Partition = "stale";
+        LoadClusterSettings(cluster, IniFile::fromBytes("[Cluster]\n" + section + "\n"));
+        QCOMPARE(int(cluster.RunOn), runOn);
+        QCOMPARE(cluster.JobsAtOnce, jobsAtOnce);
+        QCOMPARE(cluster.PollSeconds, pollSeconds);
+        QCOMPARE(cluster.Partition, QString());
+    }
+
+    void checks_data()
+    {
+        QTest::addColumn<QString>("timeLimit");
+        QTest::addColumn<QString>("memory");
+        QTest::addColumn<int>("jobsAtOnce");
+        QTest::addColumn<QString>("problemStart");
+        for (const char *good : {"", "90", "90:30", "4:00:00", "2-12", "2-12:30", "2-12:30:00", "UNLIMITED", "infinite"})
+            QTest::addRow("time %s", good) << good << "" << 1 << "";
+        for (const char *bad : {"abc", "1h", "4:00:00:00", "-5", "2-", "1.5", " 90"})
+            QTest::addRow("time %s", bad) << bad << "" << 1 << "Slurm does not accept the time limit";
+        for (const char *good : {"4000", "4000M", "16G", "1t", "0"})
+            QTest::addRow("memory %s", good) << "" << good << 1 << "";
+        for (const char *bad : {"16 G", "16GB", "1.5G", "lots"})
+            QTest::addRow("memory %s", bad) << "" << bad << 1 << "Slurm does not accept the memory";
+        QTest::newRow("no jobs at once") << "" << "" << 0 << "Jobs at once must be at least 1!";
+        QTest::newRow("time before jobs") << "x" << "" << 0 << "Slurm does not accept the time limit \"x\"";
+    }
+    void checks()
+    {
+        QFETCH(QString, problemStart);
+        QFETCH(QString, timeLimit);
+        QFETCH(QString, memory);
+        QFETCH(int, jobsAtOnce);
+        TClusterSettings cluster;
+        cluster.TimeLimit = timeLimit;
+        cluster.Memory = memory;
+        cluster.JobsAtOnce = jobsAtOnce;
+        const QString problem = ClusterSettingsProblem(cluster);
+        QVERIFY2(problemStart.isEmpty() ? problem.isEmpty() : problem.startsWith(problemStart), qPrintable(problem));
+    }
+
+    void stateFileRoundTrip()
+    {
+        QTemporaryDir dir;
+        const QString path = ClusterStateFilePath(dir.filePath("nelo.INI"));
+        QCOMPARE(QFileInfo(path).fileName(), "nelo.jobs");
+        QVERIFY(LoadClusterState(path).jobs.isEmpty());
+        const QString odd = QString::fromUtf8("/scr atch/a \"q\" $(x); \xc3\xa9\n.out");
+        const QList<ClusterJobRecord> jobs{
+            {"17", odd + ".inp", odd, odd + ".slurm.log", QDateTime(QDate(2026, 12, 8), QTime(18, 0, 1, 5), Qt::UTC)},
+            {"18", "/b.inp", "/b.out", "/b.log", QDateTime(QDate(2026, 12, 8), QTime(18, 0), Qt::UTC)}};
+        SaveClusterState(jobs, path);
+        const ClusterStateLoad loaded = LoadClusterState(path);
+        QVERIFY(loaded.problem.isEmpty());
+        QVERIFY(loaded.jobs == jobs);
+        SaveClusterState({}, path);
+        QVERIFY(!QFile::exists(path));
+    }
+
+    // A file that cannot be read is kept aside and reported, never dropped.
+    void unreadableStateFileIsKept()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("nelo.jobs");
+        QVERIFY(writeFile(path, "{\"version\":1,\"jobs\":[{\"id\":\"17\""));
+        const ClusterStateLoad loaded = LoadClusterState(path);
+        QVERIFY(loaded.jobs.isEmpty());
+        QVERIFY2(loaded.problem.contains("nelo.jobs.unreadable"), qPrintable(loaded.problem));
+        QCOMPARE(readFile(path + ".unreadable"), "{\"version\":1,\"jobs\":[{\"id\":\"17\"");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestClusterConfig)
+#include "tst_clusterconfig.moc"
