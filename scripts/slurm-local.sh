@@ -53,7 +53,7 @@ pid_of() { # the pid this script recorded for daemon $1, if it still runs
     local file=$dir/run/$1.started pid
     [[ -f $file ]] || return 1
     pid=$(<"$file")
-    [[ $pid =~ ^[0-9]+$ ]] && [[ -d /proc/$pid ]] || return 1
+    [[ $pid =~ ^[0-9]+$ ]] && alive "$pid" || return 1
     # A recycled pid is not ours: the program must still be the daemon.
     [[ $(readlink "/proc/$pid/exe" 2>/dev/null) == */"$1"* ]] || return 1
     echo "$pid"
@@ -178,22 +178,30 @@ log_tail() { # the last lines of the logs, for a failed start
     return 0
 }
 
+alive() { # process $1 runs (an ended one may linger as a zombie until it is reaped)
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    [[ ${stat##*) } != Z* ]]
+}
+
+ends_within() { # up to $1 seconds for process $2 to end
+    local i
+    for ((i = 0; i < $1 * 10; i++)); do
+        alive "$2" || return 0
+        sleep 0.1
+    done
+    ! alive "$2"
+}
+
 # Ends the daemons this folder's pid records name: TERM, then KILL after 10 s.
 stop_daemons() {
-    local d pid i left
+    local d pid left
     for d in slurmd slurmctld munged; do
         pid=$(pid_of "$d") || { rm -f "$dir/run/$d.started"; continue; }
         kill -TERM "$pid" 2>/dev/null || true
-        for ((i = 0; i < 50; i++)); do
-            [[ -d /proc/$pid ]] || break
-            sleep 0.2
-        done
-        if [[ -d /proc/$pid ]]; then
+        if ! ends_within 10 "$pid"; then
             kill -KILL "$pid" 2>/dev/null || true
-            for ((i = 0; i < 25; i++)); do
-                [[ -d /proc/$pid ]] || break
-                sleep 0.2
-            done
+            ends_within 5 "$pid" || true
         fi
         rm -f "$dir/run/$d.started"
     done
