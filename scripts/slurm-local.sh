@@ -10,7 +10,8 @@
 # ports of our own, 32 CPUs declared whatever the machine has), state, spool,
 # logs and the pids of the three daemons started here. Nothing of a system
 # Slurm or munge is used or touched. NELO_SLURM_CONF_EXTRA, when set, is
-# appended to slurm.conf (a later setting wins), for trying other settings.
+# appended to slurm.conf (a later value of a setting wins), for trying other
+# settings.
 #
 # Clients find the cluster through SLURM_CONF: `start` prints the line to
 # export. `stop` cancels the cluster's jobs, then ends exactly the daemons it
@@ -84,10 +85,12 @@ port_in_use() { # TCP port $1 bound by anyone (IPv4 or IPv6)
     grep -q -h -F -- "$hex" /proc/net/tcp /proc/net/tcp6 2>/dev/null
 }
 
-free_port_pair() { # two free neighbouring ports, chosen at random
+# Two free neighbouring ports, chosen at random below Linux's range for
+# outgoing connections (32768 and up), so that no client takes them meanwhile.
+free_port_pair() {
     local p _
     for _ in $(seq 50); do
-        p=$(( 20000 + (RANDOM * 32768 + RANDOM) % 40000 ))
+        p=$((20000 + RANDOM % 12000))
         port_in_use "$p" || port_in_use $((p + 1)) || { echo "$p"; return; }
     done
     die "found no two free neighbouring TCP ports"
@@ -145,18 +148,26 @@ EOF
     : >"$dir/plugstack.conf"
 }
 
+launched=() # the daemons this start has launched so far
+
 launch() { # start daemon $1 (in the foreground, args after it) in a session of its own
     local name=$1
     shift
     setsid "$@" </dev/null >>"$dir/log/$name.out" 2>&1 &
     echo $! >"$dir/run/$name.started"
+    launched+=("$name")
 }
 
-wait_for() { # up to $1 seconds for the command after it to succeed
-    local limit=$1 i
+# Up to $1 seconds for the command after it to succeed; gives up at once
+# when a daemon launched by this start has ended.
+wait_for() {
+    local limit=$1 i d
     shift
     for ((i = 0; i < limit * 5; i++)); do
         "$@" >/dev/null 2>&1 && return 0
+        for d in "${launched[@]}"; do
+            alive "$(<"$dir/run/$d.started")" || { echo "slurm-local: $d has ended" >&2; return 1; }
+        done
         sleep 0.2
     done
     return 1
@@ -263,7 +274,7 @@ do_start() {
     local reason
     reason=$(unavailable_reason)
     if [[ -n $reason ]]; then
-        mkdir -p "$dir" 2>/dev/null && echo "$reason" >"$dir/unavailable" 2>/dev/null
+        { mkdir -p "$dir" && echo "$reason" >"$dir/unavailable"; } 2>/dev/null || true
         echo "slurm-local: cannot start: $reason" >&2
         exit 3
     fi
@@ -285,7 +296,7 @@ do_start() {
     mkdir -p "$dir/munge" "$dir/state" "$dir/spool" "$dir/log" "$dir/run"
     chmod 755 "$dir/munge"
     # Whatever ends this start early stops what it started.
-    trap 'echo "slurm-local: start failed; stopping what was started" >&2; log_tail >&2; stop_daemons' EXIT
+    trap 'echo "slurm-local: start failed; stopping what was started" >&2; log_tail >&2; do_stop >&2' EXIT
 
     mungekey --create --keyfile="$dir/munge/munge.key" --force
     chmod 400 "$dir/munge/munge.key"
