@@ -32,16 +32,6 @@ QByteArray PaneOf(const QByteArray &output)
     return pane;
 }
 
-// "main <pid>" and "helper <pid>" lines of the stand-in's pid file.
-QList<qint64> Pids(const QString &file, const QByteArray &kind)
-{
-    QList<qint64> pids;
-    for (const QByteArray &line : readFile(file).split('\n'))
-        if (line.startsWith(kind + ' '))
-            pids << line.mid(kind.size() + 1).toLongLong();
-    return pids;
-}
-
 // Paths with blanks, quotes and a dollar sign must reach Firefly untouched.
 struct Rig : StandinRig
 {
@@ -85,7 +75,7 @@ void tst_StandinJobs::optimisationFromQueueToProcessedList()
     rig.queue(QStringLiteral("water.inp"));
     QList<bool> runningAtEntry;
     rig.window.onAppendLog = [&](const QByteArray &) {
-        const QList<qint64> main = Pids(pids, "main");
+        const QList<qint64> main = standinPids(pids, "main");
         runningAtEntry << (!main.isEmpty() && processRunning(main.first()));
     };
 
@@ -97,10 +87,8 @@ void tst_StandinJobs::optimisationFromQueueToProcessedList()
 
     // The command line as recorded by Firefly itself.
     const FireflyInvocation invocation = BuildInvocation(rig.settings, rig.job("water.inp"), output);
-    QByteArray expected = "cwd " + QFile::encodeName(QDir(invocation.workingDirectory).canonicalPath()) + '\n';
-    for (const QString &argument : QStringList{invocation.program} + invocation.arguments)
-        expected += "arg " + QFile::encodeName(argument).replace('\\', "\\\\").replace('\n', "\\n") + '\n';
-    QCOMPARE(readFile(record), expected);
+    QCOMPARE(readFile(record), standinRecord(QDir(invocation.workingDirectory).canonicalPath(),
+                                             QStringList{invocation.program} + invocation.arguments));
 
     // Progress: the search, its steps, the equilibrium; the first lines
     // arrived while Firefly was still at work.
@@ -140,9 +128,9 @@ void tst_StandinJobs::abortEndsFireflyAndEveryHelper()
     rig.runner.RunBtnClick();
 
     QVERIFY(!watcher.isActive());
-    const QList<qint64> helpers = Pids(pids, "helper");
+    const QList<qint64> helpers = standinPids(pids, "helper");
     QCOMPARE(helpers.size(), 2);
-    for (const qint64 pid : Pids(pids, "main") + helpers)
+    for (const qint64 pid : standinPids(pids, "main") + helpers)
         QVERIFY2(QTest::qWaitFor([pid] { return !processRunning(pid); }, 5000), qPrintable(QString::number(pid)));
     // What Firefly wrote before it was ended is shown; the job is not listed,
     // the next one never started.
@@ -215,7 +203,7 @@ void tst_StandinJobs::abortWhileTheRestIsStillReadCounts()
     bool ended = false;
     QTimer watcher; // Abort once Firefly has ended but its output is not yet all read
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-        const QList<qint64> main = Pids(pids, "main");
+        const QList<qint64> main = standinPids(pids, "main");
         if (!main.isEmpty() && !processRunning(main.first())) {
             watcher.stop();
             ended = !rig.window.memo.contains("EQUILIBRIUM GEOMETRY LOCATED");
