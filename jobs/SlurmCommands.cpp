@@ -11,6 +11,14 @@ QString joinedIds(const QStringList &jobIds)
     return jobIds.join(QLatin1Char(','));
 }
 
+// squeue fails when it is asked for one job that the controller no longer
+// knows ("Invalid job id specified"), but skips unknown ones in a list of
+// several: one job is asked for twice.
+QString squeueIds(const QStringList &jobIds)
+{
+    return jobIds.size() == 1 ? jobIds.first() + QLatin1Char(',') + jobIds.first() : joinedIds(jobIds);
+}
+
 QByteArray firstWord(QByteArrayView text)
 {
     text = text.trimmed();
@@ -61,10 +69,24 @@ QStringList SbatchArguments(const TClusterSettings &cluster, const QString &cpuC
     optional("--account=", cluster.Account);
     optional("--time=", cluster.TimeLimit);
     optional("--mem=", cluster.Memory);
-    arguments << QStringLiteral("--output=") + logFile;
+    arguments << QStringLiteral("--output=") + SlurmLiteralFileName(logFile);
+    // A job whose node fails would start again from scratch and truncate its
+    // output; it ends instead (the user's options may still ask otherwise).
+    arguments << QStringLiteral("--no-requeue");
     arguments << SplitDirList(cluster.SbatchOptions);
     arguments << batchScript << firefly.program << firefly.arguments;
     return arguments;
+}
+
+QString SlurmLiteralFileName(const QString &path)
+{
+    if (!path.contains(QLatin1Char('%')) && !path.contains(QLatin1Char('\\')))
+        return path;
+    // Slurm expands %j and the like in these names, except in a name that
+    // holds a backslash; there it takes each "\\X" as X.
+    QString literal = path;
+    literal.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    return literal.left(1) + QLatin1Char('\\') + literal.mid(1);
 }
 
 QString ParseSbatchJobId(const QByteArray &standardOutput)
@@ -79,7 +101,7 @@ QString ParseSbatchJobId(const QByteArray &standardOutput)
 QStringList SqueueArguments(const QStringList &jobIds)
 {
     return {QStringLiteral("--noheader"), QStringLiteral("--states=all"),
-            QStringLiteral("--jobs=") + joinedIds(jobIds), QStringLiteral("--format=%i|%T|%S|%V")};
+            QStringLiteral("--jobs=") + squeueIds(jobIds), QStringLiteral("--format=%i|%T|%S|%V")};
 }
 
 QList<SqueueRow> ParseSqueue(const QByteArray &standardOutput)

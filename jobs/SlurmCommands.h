@@ -38,13 +38,19 @@ QStringList SbatchArguments(const TClusterSettings &cluster, const QString &cpuC
                             const QString &logFile, const QString &batchScript,
                             const FireflyInvocation &firefly);
 
+// A file name for sbatch's --output that Slurm takes as it stands: Slurm
+// reads "%j", "%x" and the like in these names as patterns.
+QString SlurmLiteralFileName(const QString &path);
+
 // The job id from what sbatch --parsable printed ("4711" or "4711;cluster"),
 // empty when it printed none.
 QString ParseSbatchJobId(const QByteArray &standardOutput);
 
 // squeue's rows for the given jobs, in one call: id, state, the time the job
 // entered its current state as far as squeue tells it (start time of a
-// running job, submit time of a pending one).
+// running job, submit time of a pending one). Jobs that ended a short while
+// ago are listed with their final state; jobs the controller no longer knows
+// are left out.
 QStringList SqueueArguments(const QStringList &jobIds);
 
 struct SqueueRow

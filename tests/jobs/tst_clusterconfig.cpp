@@ -1,10 +1,12 @@
-// The cluster's settings in the settings file, their checks, and the file of
-// submitted jobs that lets a later start follow them again.
+// The cluster's settings in the settings file, their checks, the file of
+// submitted jobs that lets a later start follow them again, and what Nelo
+// says to Slurm's commands and reads back (answers as Slurm 22.05 gives them).
 
 #include "jobs/ClusterSettings.h"
 #include "jobs/ClusterState.h"
 #include "jobs/IniFile.h"
 #include "jobs/JobSettings.h"
+#include "jobs/SlurmCommands.h"
 #include "platform/Errors.h"
 #include "tests/helpers/Files.h"
 
@@ -141,6 +143,79 @@ private slots:
         QVERIFY(loaded.jobs.isEmpty());
         QVERIFY2(loaded.problem.contains("nelo.jobs.unreadable"), qPrintable(loaded.problem));
         QCOMPARE(readFile(path + ".unreadable"), "{\"version\":1,\"jobs\":[{\"id\":\"17\"");
+    }
+    void sbatchArguments()
+    {
+        TClusterSettings cluster;
+        FireflyInvocation firefly{"/opt/ff/firefly", {"-i", "/in put.inp", "-o", "/in put.out", "-b", ""}, "/opt/ff/"};
+        const QStringList plain = SbatchArguments(cluster, "4", "water", "/w/water.slurm.log", "/x/nelo-exec.sh", firefly);
+        QCOMPARE(plain, QStringList({"--parsable", "--job-name=water", "--chdir=/opt/ff/", "--nodes=1", "--ntasks=1",
+                                     "--cpus-per-task=4", "--output=/w/water.slurm.log", "--no-requeue",
+                                     "/x/nelo-exec.sh", "/opt/ff/firefly", "-i", "/in put.inp", "-o",
+                                     "/in put.out", "-b", ""}));
+        cluster.Partition = "short";
+        cluster.Account = "chem";
+        cluster.TimeLimit = "1:00:00";
+        cluster.Memory = "2G";
+        cluster.SbatchOptions = "--qos=low \"--comment=a \"\"b\"\"\"";
+        const QStringList full = SbatchArguments(cluster, "1", "w", "/w%j\\x.log", "/s", firefly);
+        QCOMPARE(full.mid(6, 8), QStringList({"--partition=short", "--account=chem", "--time=1:00:00", "--mem=2G",
+                                              "--output=/\\w%j\\\\x.log", "--no-requeue", "--qos=low",
+                                              "--comment=a \"b\""}));
+    }
+
+    void answers_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("sbatch") << QByteArray("sbatch") << QByteArray("4711\n") << "4711";
+        QTest::newRow("sbatch federation") << QByteArray("sbatch") << QByteArray("4711;north\n") << "4711";
+        QTest::newRow("sbatch nothing") << QByteArray("sbatch") << QByteArray("\n") << "";
+        QTest::newRow("squeue") << QByteArray("squeue")
+                                << QByteArray("11|RUNNING|2026-12-08T19:27:40|2026-12-08T19:27:30\n"
+                                              "9|PENDING|N/A|2026-12-08T19:26:00\n7|COMPLETED|2026-12-08T19:20:00|N/A\n")
+                                << "11 RUNNING 19:27:40; 9 PENDING 19:26:00; 7 COMPLETED 19:20:00";
+        QTest::newRow("sacct") << QByteArray("sacct")
+                               << QByteArray("7|COMPLETED|0:0\n8|CANCELLED by 0|0:15\n9|FAILED|3:0\n")
+                               << "7 COMPLETED 0 0; 8 CANCELLED 0 15; 9 FAILED 3 0";
+        QTest::newRow("scontrol") << QByteArray("scontrol")
+                                  << QByteArray("JobId=12 JobName=a b UserId=root(0) JobState=TIMEOUT Reason=TimeLimit "
+                                                "Dependency=(null) ExitCode=0:15 WorkDir=/tmp/a b\n"
+                                                "JobId=13 JobName=x JobState=FAILED Reason=NonZeroExitCode ExitCode=127:0\n")
+                                  << "12 TIMEOUT 0 15; 13 FAILED 127 0";
+    }
+    void answers()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, output);
+        QStringList parsed;
+        if (command == "sbatch")
+            parsed << ParseSbatchJobId(output);
+        for (const SqueueRow &row : ParseSqueue(command == "squeue" ? output : QByteArray()))
+            parsed << row.jobId + ' ' + row.state + ' ' + row.since.time().toString();
+        QHash<QString, SlurmFinal> finals = command == "sacct" ? ParseSacct(output)
+                                            : command == "scontrol" ? ParseScontrol(output)
+                                                                    : QHash<QString, SlurmFinal>();
+        QStringList ids = finals.keys();
+        std::sort(ids.begin(), ids.end());
+        for (const QString &id : ids)
+            parsed << QStringLiteral("%1 %2 %3 %4").arg(id, finals[id].state).arg(finals[id].exitCode).arg(finals[id].signal);
+        QFETCH(QString, expected);
+        QCOMPARE(parsed.join("; "), expected);
+    }
+
+    void states()
+    {
+        QCOMPARE(StateFromSlurm("PENDING"), SlurmState::Pending);
+        QCOMPARE(StateFromSlurm("SUSPENDED"), SlurmState::Pending);
+        QCOMPARE(StateFromSlurm("RUNNING"), SlurmState::Running);
+        QCOMPARE(StateFromSlurm("COMPLETING"), SlurmState::Completing);
+        for (const char *end : {"COMPLETED", "FAILED", "CANCELLED", "TIMEOUT", "OUT_OF_MEMORY", "NODE_FAIL", "BOOT_FAIL"})
+            QCOMPARE(StateFromSlurm(end), SlurmState::Ended);
+        // One job is asked for twice: squeue fails on a single unknown id.
+        QVERIFY(SqueueArguments({"7"}).contains("--jobs=7,7"));
+        QVERIFY(SqueueArguments({"7", "8"}).contains("--jobs=7,8"));
     }
 };
 
