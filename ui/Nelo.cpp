@@ -2,12 +2,12 @@
 // (its FormCreate loads the settings and may ask for them first), then the
 // report dialog and the about box; the event loop runs until Exit.
 
-#include "analysis/ReportForm.h"
 #include "platform/MessageBoxes.h"
 #include "platform/SettingsLocation.h"
 #include "ui/AboutForm.h"
 #include "ui/NeloApplication.h"
 #include "ui/NeloForm.h"
+#include "ui/ReportForm.h"
 
 #include <NeloVersion.h>
 

@@ -1,7 +1,6 @@
 #include "ui/NeloForm.h"
 #include "ui_NeloForm.h"
 
-#include "analysis/ReportForm.h"
 #include "jobs/JobRunner.h"
 #include "platform/Dialogs.h"
 #include "platform/LogindPowerOff.h"
@@ -9,6 +8,7 @@
 #include "platform/Notices.h"
 #include "platform/SystemClipboard.h"
 #include "platform/Viewers.h"
+#include "ui/ReportForm.h"
 #include "ui/SettingsForm.h"
 
 #include <NeloVersion.h>

@@ -13,8 +13,8 @@
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
 #include "platform/PowerOff.h"
-#include "analysis/ReportForm.h"
 #include "ui/NeloForm.h"
+#include "ui/ReportForm.h"
 #include "ui/SettingsForm.h"
 
 #include <QtTest>

@@ -1,6 +1,6 @@
 #include "analysis/OrbitalReport.h"
-#include "analysis/ReportForm.h"
 #include "platform/Errors.h"
+#include "ui/ReportForm.h"
 
 #include <QClipboard>
 #include <QFontMetrics>

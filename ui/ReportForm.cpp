@@ -1,4 +1,4 @@
-#include "analysis/ReportForm.h"
+#include "ui/ReportForm.h"
 
 #include "ui_ReportForm.h"
 
