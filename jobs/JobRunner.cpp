@@ -215,7 +215,7 @@ bool JobRunner::RunJob()
     auto process = std::make_unique<FireflyProcess>();
     if (!process->Start(invocation.program, invocation.arguments, invocation.workingDirectory)) {
         stale.Restore();
-        Notices::ShowNotice(QStringLiteral("Unable to run Firefly!"));
+        Notices::ShowNotice(QStringLiteral("Unable to run Firefly!\n") + process->StartFailure());
         return false;
     }
     stale.Discard();

@@ -48,7 +48,8 @@ public:
     bool IsRunning() const { return m_running; }
 
     // Runs one job (InputFileName -> OutputFileName); false when Firefly
-    // could not be started ("Unable to run Firefly!" has then been shown).
+    // could not be started ("Unable to run Firefly!" and, on a second line,
+    // the path and the system's reason have then been shown).
     bool RunJob();
     // Sets JobIndex to the first ticked queue entry; false when none is ticked.
     bool FindFirstChecked();

@@ -266,14 +266,17 @@ void tst_JobRunner::progressAppearsWhileFireflyRuns()
 void tst_JobRunner::startFailureSkipsToTheNextJob_data()
 {
     QTest::addColumn<QString>("exe");
-    QTest::newRow("missing file") << "missing/firefly";
-    QTest::newRow("a folder") << "folder";
-    QTest::newRow("not executable") << "plain";
+    QTest::addColumn<QString>("reason"); // the path at fault and the system's message
+    // Firefly runs in its own folder: a missing folder is met first.
+    QTest::newRow("missing file") << "missing/firefly" << "missing/: No such file or directory";
+    QTest::newRow("a folder") << "folder" << "folder: Permission denied";
+    QTest::newRow("not executable") << "plain" << "plain: Permission denied";
 }
 
 void tst_JobRunner::startFailureSkipsToTheNextJob()
 {
     QFETCH(QString, exe);
+    QFETCH(QString, reason);
     Rig rig;
     const QString good = rig.Firefly("printf 'ran\\r\\n' > \"$out\"");
     QVERIFY(QDir(rig.dir.path()).mkdir(QStringLiteral("folder")));
@@ -288,7 +291,7 @@ void tst_JobRunner::startFailureSkipsToTheNextJob()
 
     rig.runner.RunBtnClick();
 
-    QCOMPARE(g_notices, QStringList{"Unable to run Firefly!"});
+    QCOMPARE(g_notices, QStringList{"Unable to run Firefly!\n" + rig.Path(reason)});
     QCOMPARE(rig.window.done, QStringList{rig.Path("b.out")});
     QVERIFY(rig.window.jobs.isEmpty());
     QCOMPARE(rig.window.Calls({"OutLab"}), (QStringList{"OutLab Active Job: " + rig.Path("a.out"), "OutLab ",
