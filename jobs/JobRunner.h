@@ -57,7 +57,7 @@ public:
     // the first free N, 2 (and anything above) asks the user, the ".out"
     // name on Cancel.
     QString MakeOutputName(const QString &InputFileName, int OutputFormat);
-    // Powers the machine off.
+    // Powers the machine off; a refusal is shown as a notice with its reason.
     void ShutdownSystem();
 
     // How the monitor waits between polls. The default handles the

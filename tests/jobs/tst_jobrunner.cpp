@@ -434,6 +434,7 @@ void tst_JobRunner::powerOffAfterTheRun_data()
         for (const char *run : {"finished", "aborted", "nothing ticked", "start failed"})
             QTest::addRow("%s, %s", ticked ? "ticked" : "unticked", run) << ticked << QString::fromLatin1(run);
     }
+    QTest::newRow("ticked, finished, power-off refused") << true << "refused";
 }
 
 void tst_JobRunner::powerOffAfterTheRun()
@@ -457,10 +458,17 @@ void tst_JobRunner::powerOffAfterTheRun()
     // The machine goes off only after the buttons are back at rest.
     bool atRestWhenCalled = false;
     rig.powerOff.onPowerOff = [&] { atRestWhenCalled = rig.window.runEnabled && !rig.window.abortEnabled; };
+    // A refusal is told with logind's reason; the machine stays on, the results stay listed.
+    if (run == QLatin1String("refused"))
+        rig.powerOff.refusal = QStringLiteral("Operation inhibited by \"backup\"");
     rig.runner.RunBtnClick();
     QCOMPARE(rig.powerOff.count, ticked ? 1 : 0);
     QCOMPARE(atRestWhenCalled, ticked);
-    QCOMPARE(rig.window.done.size(), run == QLatin1String("finished") ? 1 : 0);
+    QCOMPARE(rig.window.done.size(), run == QLatin1String("finished") || run == QLatin1String("refused") ? 1 : 0);
+    QCOMPARE(g_notices.filter(QStringLiteral("power")),
+             run == QLatin1String("refused")
+                 ? QStringList{QStringLiteral("Unable to power off the machine!\nOperation inhibited by \"backup\"")}
+                 : QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_JobRunner)
