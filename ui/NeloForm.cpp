@@ -54,18 +54,14 @@ void setColours(QWidget *widget, const QColor &base, const QColor &text)
     widget->setPalette(palette);
 }
 
-// The local paths of a drag, or nothing when it carries anything but files.
-QStringList localPaths(const QMimeData *mime)
+// The items of a drag the queue takes: one local file, or several items of
+// any kind (which it refuses with a notice); nothing otherwise.
+QList<QUrl> droppableItems(const QMimeData *mime)
 {
-    QStringList paths;
-    if (!mime || !mime->hasUrls())
-        return paths;
-    for (const QUrl &url : mime->urls()) {
-        if (!url.isLocalFile())
-            return {};
-        paths << url.toLocalFile();
-    }
-    return paths;
+    const QList<QUrl> urls = mime && mime->hasUrls() ? mime->urls() : QList<QUrl>();
+    if (urls.size() == 1 && !urls.first().isLocalFile())
+        return {};
+    return urls;
 }
 
 // The focused entry of a list: null when there is none.
@@ -201,15 +197,19 @@ void TForm1::AddJob(const QString &path)
     ui->JobListBox->addItem(item);
 }
 
-void TForm1::JobListWndProc(const QStringList &droppedPaths)
+void TForm1::JobListWndProc(const QList<QUrl> &dropped)
 {
-    if (droppedPaths.size() > 1) {
-        Notices::ShowNotice(QStringLiteral("You can drop only one file at a time!"));
+    if (dropped.size() > 1) {
+        // Once the drop is over, so the program the items came from is not
+        // kept waiting until the box is closed.
+        QMetaObject::invokeMethod(
+            this, [] { Notices::ShowNotice(QStringLiteral("You can drop only one file at a time!")); },
+            Qt::QueuedConnection);
         return;
     }
     // Any kind of path, a folder too, is taken as it is.
-    if (droppedPaths.size() == 1)
-        AddJob(droppedPaths.first());
+    if (dropped.size() == 1 && dropped.first().isLocalFile())
+        AddJob(dropped.first().toLocalFile());
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
@@ -219,7 +219,7 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
         case QEvent::DragEnter:
         case QEvent::DragMove: {
             auto *drag = static_cast<QDragMoveEvent *>(event);
-            if (localPaths(drag->mimeData()).isEmpty()) {
+            if (droppableItems(drag->mimeData()).isEmpty()) {
                 drag->ignore();
             } else {
                 drag->setDropAction(Qt::CopyAction);
@@ -229,14 +229,14 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
         }
         case QEvent::Drop: {
             auto *drop = static_cast<QDropEvent *>(event);
-            const QStringList paths = localPaths(drop->mimeData());
-            if (paths.isEmpty()) {
+            const QList<QUrl> items = droppableItems(drop->mimeData());
+            if (items.isEmpty()) {
                 drop->ignore();
                 return true;
             }
             drop->setDropAction(Qt::CopyAction);
             drop->accept();
-            RunReported([&] { JobListWndProc(paths); });
+            RunReported([&] { JobListWndProc(items); });
             return true;
         }
         default:

@@ -5,7 +5,9 @@
 #include "jobs/JobWindow.h"
 
 #include <QMainWindow>
+#include <QList>
 #include <QStringList>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -83,8 +85,9 @@ public:
     void ShowInpGeoBtnClick();
     void ViewBtnClick();
     void ShowOutGeoBtnClick();
-    // Files dropped on the input queue: one is queued, ticked; more are refused.
-    void JobListWndProc(const QStringList &droppedPaths);
+    // Items dropped on the input queue: one local file is queued, ticked;
+    // several items of any kind are refused with a notice.
+    void JobListWndProc(const QList<QUrl> &dropped);
 
     // Adds a path at the end of the input queue, ticked.
     void AddJob(const QString &path);

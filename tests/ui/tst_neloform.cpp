@@ -86,12 +86,12 @@ private:
     QAction *parseItem() const { return control<QAction>("ParseMenuItem"); }
     QAction *egItem() const { return control<QAction>("EgMenuItem"); }
 
-    // Drops local files on the input queue the way the desktop does.
-    void drop(const QStringList &paths)
+    // Drops local files (or web addresses) on the input queue the way the desktop does.
+    void drop(const QStringList &items)
     {
         QList<QUrl> urls;
-        for (const QString &path : paths)
-            urls << QUrl::fromLocalFile(path);
+        for (const QString &item : items)
+            urls << (item.contains(QLatin1String("://")) ? QUrl(item) : QUrl::fromLocalFile(item));
         QMimeData mime;
         mime.setUrls(urls);
         QWidget *target = jobs()->viewport();
@@ -161,6 +161,9 @@ private slots:
                                   << QStringList{};
         QTest::newRow("two files") << QStringList{input, "/data/b.inp"} << QStringList{"/old.inp"}
                                    << QStringList{"You can drop only one file at a time!"};
+        QTest::newRow("a file and a web address") << QStringList{input, "https://example.org/b.inp"}
+                                                  << QStringList{"/old.inp"}
+                                                  << QStringList{"You can drop only one file at a time!"};
     }
     void dropOnQueue()
     {
@@ -171,6 +174,9 @@ private slots:
         jobs()->item(0)->setCheckState(Qt::Unchecked);
         drop(dropped);
         QCOMPARE(listTexts(jobs()), queued);
+        // The notice opens once the drop is over: the program dragged from is not kept waiting.
+        QCOMPARE(m_notices, QStringList());
+        QCoreApplication::processEvents();
         QCOMPARE(m_notices, notices);
         QVERIFY(!m_form->JobChecked(0));
         for (int i = 1; i < jobs()->count(); ++i)
