@@ -1,13 +1,20 @@
 // Starts the built nelo on a real X display (the suite runs on its own Xvfb, tests/xvfb-test.sh)
 // with settings that point at the Firefly stand-in, and looks for its window
-// in the X server's window tree.
+// in the X server's window tree. The session tests drive it only with real
+// input events (xdotool) and read what it shows from its state report
+// (NELO_STATE_REPORT, ui/StateReport.h).
 
 #include "tests/helpers/Files.h"
 
 #include <QtTest>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+
+#include <functional>
 
 namespace {
 
@@ -42,15 +49,26 @@ QString titleStartingWith(const QString &tree, const QString &start)
     return line.match(tree).captured(1);
 }
 
-// Starts the built nelo on the X display, with that settings file.
-void startNelo(QProcess &nelo, const QString &settingsFile)
+// Starts the built nelo on the X display, with that settings file (and that
+// state report, when one is named).
+void startNelo(QProcess &nelo, const QString &settingsFile, const QString &report = QString())
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.insert(QStringLiteral("NELO_SETTINGS_FILE"), settingsFile);
+    if (!report.isEmpty())
+        environment.insert(QStringLiteral("NELO_STATE_REPORT"), report);
     nelo.setProcessEnvironment(environment);
     nelo.setProcessChannelMode(QProcess::ForwardedChannels);
     nelo.start(QStringLiteral(NELO_BINARY), {});
+}
+
+// Real input: keys, typed text and mouse clicks through the X server.
+bool xdotool(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    return process.waitForFinished(10000) && process.exitCode() == 0;
 }
 
 } // namespace
@@ -59,14 +77,86 @@ class TestRealWindow : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_dir;
+    QProcess m_nelo;
+    QJsonObject m_state; // the last state report read
+
+    QString reportPath() const { return m_dir.filePath(QStringLiteral("state.json")); }
+
+    // Reads the report until `holds` is true for it; false after `ms`.
+    bool waitFor(const std::function<bool()> &holds, int ms = 15000)
+    {
+        return QTest::qWaitFor([&] {
+            m_state = QJsonDocument::fromJson(readFile(reportPath())).object();
+            return holds();
+        }, ms);
+    }
+    // Waits for reports written after the input sent so far has been handled.
+    void settle()
+    {
+        const qint64 count = m_state[QStringLiteral("count")].toInteger();
+        waitFor([&] { return m_state[QStringLiteral("count")].toInteger() > count + 3; });
+    }
+    QJsonObject control(const QString &name) const { return m_state[QStringLiteral("controls")][name].toObject(); }
+    QString focus() const { return m_state[QStringLiteral("focus")].toString(); }
+    QString active() const { return m_state[QStringLiteral("active")].toString(); }
+    QStringList list(const QString &name) const
+    {
+        QStringList entries;
+        for (const QJsonValue &entry : m_state[QStringLiteral("lists")][name].toArray())
+            entries << entry.toString();
+        return entries;
+    }
+    bool windowShown(const QString &className) const
+    {
+        for (const QJsonValue &window : m_state[QStringLiteral("windows")].toArray()) {
+            if (window[QStringLiteral("class")].toString() == className)
+                return true;
+        }
+        return false;
+    }
+
+    // A click in the middle of a control, once it is shown and enabled.
+    bool click(const QString &name)
+    {
+        if (!waitFor([&] { return control(name)[QStringLiteral("enabled")].toBool(); }))
+            return false;
+        const QJsonObject place = control(name);
+        const int x = place[QStringLiteral("x")].toInt() + place[QStringLiteral("w")].toInt() / 2;
+        const int y = place[QStringLiteral("y")].toInt() + place[QStringLiteral("h")].toInt() / 2;
+        return xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(x), QString::number(y),
+                        QStringLiteral("click"), QStringLiteral("1")});
+    }
+    bool key(const QString &keys) { return xdotool({QStringLiteral("key"), keys}); }
+    // Types a path into the file dialog that a click opened and presses
+    // Enter: true when the dialog took it and closed.
+    bool choosePath(const QString &button, const QString &path)
+    {
+        if (!click(button) || !waitFor([&] { return focus() == QLatin1String("fileNameEdit"); }))
+            return false;
+        xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("2"), path});
+        waitFor([&] { return control(QStringLiteral("fileNameEdit"))[QStringLiteral("text")].toString() == path; });
+        key(QStringLiteral("Return"));
+        return waitFor([&] { return !windowShown(QStringLiteral("QFileDialog")); }, 5000);
+    }
+
 private slots:
     // A skip here skips the test function about to run.
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
     void init()
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             QSKIP("needs an X display (run under tests/xvfb-test.sh)");
         if (QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty())
             QSKIP("xwininfo (x11-utils) is not installed");
+    }
+
+    void cleanup()
+    {
+        m_nelo.kill();
+        m_nelo.waitForFinished(5000);
+        QFile::remove(reportPath());
     }
 
     void mainWindowAppears()
@@ -112,6 +202,85 @@ private slots:
         nelo.waitForFinished(5000);
         // Qt adds nothing to a dialog's caption.
         QCOMPARE(title, QStringLiteral("Settings"));
+    }
+
+    // A first session, by real input only: the settings dialog asks first and
+    // is cancelled; the pickers take typed program paths as typed; a failing
+    // job runs and the pane ends on its last line; Exit saves and ends Nelo.
+    void sessionByRealInput()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            QSKIP("xdotool is not installed");
+        const QString settings = m_dir.filePath(QStringLiteral("session.INI"));
+        const QString work = m_dir.filePath(QStringLiteral("work"));
+        const QString input = m_dir.filePath(QStringLiteral("ammonium fails.inp"));
+        QVERIFY(QDir().mkpath(work));
+        QVERIFY(QFile::copy(QStringLiteral(NELO_EXAMPLES_DIR "/ammonium-fails.inp"), input));
+        startNelo(m_nelo, settings, reportPath());
+
+        QVERIFY(waitFor([&] { return active() == QLatin1String("Settings"); }, 30000));
+        QVERIFY(!windowShown(QStringLiteral("TForm1")));
+        QVERIFY(click(QStringLiteral("CancelBtn")));
+        QVERIFY(waitFor([&] { return windowShown(QStringLiteral("TForm1")) && !windowShown(QStringLiteral("TSettingsDlg")); }));
+
+        QVERIFY(click(QStringLiteral("Settings")));
+        QVERIFY(waitFor([&] { return active() == QLatin1String("Settings"); }));
+        QVERIFY(choosePath(QStringLiteral("EXEBtn"), QStringLiteral(NELO_FIREFLY_STANDIN)));
+        QCOMPARE(control(QStringLiteral("EXEFile"))[QStringLiteral("text")].toString(), QStringLiteral(NELO_FIREFLY_STANDIN));
+        QVERIFY(click(QStringLiteral("ACRadioButton")));
+        QVERIFY(choosePath(QStringLiteral("DirBtn"), work));
+        QVERIFY(key(QStringLiteral("ctrl+Tab"))); // page "Other"
+        QVERIFY(choosePath(QStringLiteral("TxtBtn"), QStringLiteral(NELO_ARGV_RECORDER)));
+        QVERIFY(choosePath(QStringLiteral("MolBtn"), QStringLiteral(NELO_FIREFLY_STANDIN)));
+        QVERIFY(click(QStringLiteral("OKBtn")));
+        QVERIFY(waitFor([&] { return !windowShown(QStringLiteral("TSettingsDlg")); }));
+
+        QVERIFY(choosePath(QStringLiteral("InputBtn"), input));
+        QVERIFY(waitFor([&] { return list(QStringLiteral("JobListBox")) == QStringList{input}; }));
+        QVERIFY(click(QStringLiteral("RunBtn")));
+        const QString output = m_dir.filePath(QStringLiteral("ammonium fails.out"));
+        QVERIFY(waitFor([&] {
+            return list(QStringLiteral("DoneListBox")) == QStringList{output} && control(QStringLiteral("RunBtn"))[QStringLiteral("enabled")].toBool();
+        }, 30000));
+        const QByteArray lastLine = readFile(output).trimmed().split('\n').last().trimmed();
+        QVERIFY(lastLine.startsWith("EXECUTION OF FIREFLY TERMINATED"));
+        QCOMPARE(m_state[QStringLiteral("panes")][QStringLiteral("Memo1")].toString().trimmed(), QString::fromLatin1(lastLine));
+
+        QVERIFY(click(QStringLiteral("ExitBtn")));
+        QVERIFY(m_nelo.waitForFinished(15000));
+        QCOMPARE(m_nelo.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_nelo.exitCode(), 0);
+        const QList<QByteArray> lines = readFile(settings).split('\n');
+        QCOMPARE(lines.size(), 15); // the section, 13 keys, and the end of the last line
+        for (const QByteArray &expected :
+             {"EXEFile=" NELO_FIREFLY_STANDIN, "TxtFile=" NELO_ARGV_RECORDER, "MolFile=" NELO_FIREFLY_STANDIN, "AutoDir=1"})
+            QVERIFY2(lines.contains(expected), expected);
+        QVERIFY2(lines.contains("DirList=" + QFile::encodeName(work)), lines.join('|').constData());
+    }
+
+    // Tab, pressed, walks the settings dialog's first page in its order, a
+    // group of radio buttons being one stop on its selected button.
+    void settingsTabOrderByKeys()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            QSKIP("xdotool is not installed");
+        const QString settings = m_dir.filePath(QStringLiteral("tabs.INI"));
+        QVERIFY(writeFile(settings, "[Settings]\nEXEFile=/opt/ff\nDirList=/tmp/a\nAutoDir=1\nOutputFormat=1\n"));
+        startNelo(m_nelo, settings, reportPath());
+        QVERIFY(click(QStringLiteral("Settings")));
+        QVERIFY(waitFor([&] { return active() == QLatin1String("Settings"); }));
+        QVERIFY(click(QStringLiteral("InstancesEdit")));
+        const QStringList order{"InstancesEdit", "InstancesUpDown", "OFNumberedItem", "EXEFile", "EXEBtn",
+                                "CmdOptEdit", "DirListBox", "ACRadioButton", "DirBtn", "AddBtn", "RemoveBtn",
+                                "AutoDirEdit", "LibFile", "LibBtn", "RoptCheckBox", "FoptCheckBox", "PoptCheckBox"};
+        QStringList visited;
+        for (int i = 0; i < order.size(); ++i) {
+            if (i > 0)
+                QVERIFY(key(QStringLiteral("Tab")));
+            settle();
+            visited << focus();
+        }
+        QCOMPARE(visited, order);
     }
 };
 
