@@ -582,6 +582,20 @@ private slots:
             QCOMPARE(dlg->findChild<QWidget *>(QLatin1String(name))->parentWidget(), group);
     }
 
+    // The output-file buttons stand inside their frame, and the options field
+    // ends above the page's edge.
+    void controlsClearTheirFrames()
+    {
+        showDialog();
+        auto *group = control<QGroupBox>("OFRadioGroup");
+        const QRect inside = group->contentsRect();
+        for (const char *name : {"OFOutItem", "OFNumberedItem", "OFAskItem"}) {
+            const QRect button = control<QRadioButton>(name)->geometry();
+            QVERIFY2(button.top() >= inside.top() && button.bottom() <= inside.bottom(), name);
+        }
+        QVERIFY(edit("CmdOptEdit")->geometry().bottom() + 6 < control<QWidget>("FireflyPage")->height());
+    }
+
     // Tab and Shift+Tab, pressed, walk the page in the described order; a
     // group of radio buttons is one stop, on its selected button.
     void tabOrder_data()
