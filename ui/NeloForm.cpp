@@ -94,7 +94,9 @@ TForm1::TForm1(Environment environment, QWidget *parent)
     }
     if (!m_env.trayAvailable)
         m_env.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
-    // Not quit(): Qt 6 first asks every window to close, and this one refuses.
+    // Not quit(): Qt 6 first asks every window to close, and a window that
+    // refuses and stays on screen (this one, minimised where the desktop has
+    // no notification area) cancels the quit.
     if (!m_env.quit)
         m_env.quit = [] { QCoreApplication::exit(0); };
 
