@@ -18,7 +18,8 @@ public:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QAbstractItemView *m_list;
+    QObject *m_list;
+    QObject *m_viewport;
     std::function<void()> m_doubleClick;
     std::function<void()> m_deleteKey;
 };
