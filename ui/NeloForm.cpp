@@ -8,6 +8,7 @@
 #include "platform/Notices.h"
 #include "platform/SystemClipboard.h"
 #include "platform/Viewers.h"
+#include "ui/ListActions.h"
 #include "ui/ReportForm.h"
 #include "ui/SettingsForm.h"
 
@@ -23,6 +24,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTextBlock>
 #include <QUrl>
@@ -88,8 +90,11 @@ TForm1::TForm1(Environment environment, QWidget *parent)
     }
     if (!m_env.trayAvailable)
         m_env.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    // Not quit(): Qt 6 first asks every window to close, and a window that
+    // refuses and stays on screen (this one, minimised where the desktop has
+    // no notification area) cancels the quit.
     if (!m_env.quit)
-        m_env.quit = [] { QCoreApplication::quit(); };
+        m_env.quit = [] { QCoreApplication::exit(0); };
 
     ui->setupUi(this);
     setUpControls();
@@ -128,6 +133,15 @@ void TForm1::setUpControls()
     const QIcon appIcon = QApplication::windowIcon();
     TrayIcon1->setIcon(appIcon.isNull() ? QIcon(QStringLiteral(":/icons/nelo.png")) : appIcon);
     TrayIcon1->setToolTip(QStringLiteral(NELO_APPLICATION_TITLE));
+    // StatusNotifier hosts (KDE Plasma, GNOME's AppIndicator extension)
+    // report no double-click, and GNOME shows only the icon's menu: the menu
+    // offers the way back and Exit.
+    auto *trayMenu = new QMenu(this);
+    trayMenu->setObjectName(QStringLiteral("TrayMenu"));
+    trayMenu->addAction(QStringLiteral("Show Nelo"))->setObjectName(QStringLiteral("ShowMenuItem"));
+    ExitMenuItem = trayMenu->addAction(QStringLiteral("Exit"));
+    ExitMenuItem->setObjectName(QStringLiteral("ExitMenuItem"));
+    TrayIcon1->setContextMenu(trayMenu);
     if (m_env.trayAvailable())
         TrayIcon1->show();
 
@@ -138,8 +152,11 @@ void TForm1::connectHandlers()
 {
     // Every handler runs under the general error report: an error ends the
     // handler, the user sees its text, and Nelo goes on.
-    auto bind = [this](auto *sender, auto signal, void (TForm1::*handler)()) {
-        connect(sender, signal, this, [this, handler] { RunReported([this, handler] { (this->*handler)(); }); });
+    auto reported = [this](void (TForm1::*handler)()) {
+        return [this, handler] { RunReported([this, handler] { (this->*handler)(); }); };
+    };
+    auto bind = [this, reported](auto *sender, auto signal, void (TForm1::*handler)()) {
+        connect(sender, signal, this, reported(handler));
     };
     bind(ui->InputBtn, &QAbstractButton::clicked, &TForm1::InputBtnClick);
     bind(ui->DeleteInBtn, &QAbstractButton::clicked, &TForm1::DeleteInBtnClick);
@@ -154,15 +171,18 @@ void TForm1::connectHandlers()
     bind(ui->Settings, &QAbstractButton::clicked, &TForm1::SettingsClick);
     bind(ui->AboutBtn, &QAbstractButton::clicked, &TForm1::AboutBtnClick);
     bind(ui->ExitBtn, &QAbstractButton::clicked, &TForm1::ExitBtnClick);
-    bind(ui->JobListBox, &QAbstractItemView::doubleClicked, &TForm1::JobListBoxDblClick);
-    bind(ui->DoneListBox, &QAbstractItemView::doubleClicked, &TForm1::ViewBtnClick);
+    // A double-click anywhere in a list, and its Delete key.
+    new ListActions(ui->JobListBox, reported(&TForm1::JobListBoxDblClick), reported(&TForm1::DeleteInBtnClick));
+    new ListActions(ui->DoneListBox, reported(&TForm1::ViewBtnClick), reported(&TForm1::DeleteOutBtnClick));
     bind(ui->ParseMenuItem, &QAction::triggered, &TForm1::ParseMenuItemClick);
     bind(ui->EgMenuItem, &QAction::triggered, &TForm1::EgMenuItemClick);
     bind(PopupMenu1, &QMenu::aboutToShow, &TForm1::PopupMenu1Popup);
     connect(ui->DoneListBox, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopupMenu1->popup(ui->DoneListBox->viewport()->mapToGlobal(pos)); });
+    bind(TrayIcon1->contextMenu()->actions().at(0), &QAction::triggered, &TForm1::TrayIcon1DblClick);
+    bind(ExitMenuItem, &QAction::triggered, &TForm1::ExitBtnClick);
     connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick)
+        if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
             TrayIcon1DblClick();
     });
 }
@@ -328,6 +348,7 @@ void TForm1::ExitBtnClick()
 
 // --- the window --------------------------------------------------------------
 
+// A click or double-click on the tray icon, or "Show Nelo" in its menu.
 void TForm1::TrayIcon1DblClick()
 {
     if (isMinimized())
@@ -378,7 +399,8 @@ void TForm1::changeEvent(QEvent *event)
 void TForm1::FormPaint()
 {
     // Selecting past the end scrolls the caret into view: the pane shows the
-    // end of its text.
+    // end of its text, and follows the output from there.
+    m_memoFollows = true;
     const int length = ui->Memo1->document()->characterCount() - 1;
     SetMemoSelection(length, 1);
 }
@@ -451,7 +473,20 @@ void TForm1::AppendLog(const QByteArray &entry)
 
 void TForm1::SetMemoText(const QByteArray &text)
 {
+    // Scrolled up from the bottom, the user reads: the view stays there until
+    // the user scrolls back to the bottom.
+    const QScrollBar *bar = ui->Memo1->verticalScrollBar();
+    m_memoFollows = bar->value() >= bar->maximum();
+    m_memoReadAt = bar->value();
     ui->Memo1->setPlainText(QString::fromLatin1(text));
+    keepMemoView();
+}
+
+// Shows the newest line, short output too, or the part the user reads.
+void TForm1::keepMemoView()
+{
+    QScrollBar *bar = ui->Memo1->verticalScrollBar();
+    bar->setValue(m_memoFollows ? bar->maximum() : m_memoReadAt);
 }
 
 int TForm1::MemoLineIndex(int line) const
@@ -472,6 +507,7 @@ void TForm1::SetMemoSelection(int start, int length)
     }
     ui->Memo1->setTextCursor(cursor);
     ui->Memo1->ensureCursorVisible();
+    keepMemoView();
 }
 
 void TForm1::SetRunBtnEnabled(bool enabled)
@@ -487,6 +523,7 @@ void TForm1::SetAbortBtnEnabled(bool enabled)
 void TForm1::SetExitBtnEnabled(bool enabled)
 {
     ui->ExitBtn->setEnabled(enabled);
+    ExitMenuItem->setEnabled(enabled);
 }
 
 void TForm1::SetParseMenuItemTag(int tag)
