@@ -187,13 +187,16 @@ double toStoredDouble(long double product, std::string_view field)
     return stored;
 }
 
-// Orbital energy of 0-based orbital i, in eV.
-double orbitalEnergy(const LoadedText &text, qint64 m, qint64 b, qint64 i)
+// The field that holds the energy of 0-based orbital i, in hartree.
+std::string_view orbitalField(const LoadedText &text, qint64 m, qint64 b, qint64 i)
 {
     const qint64 group = i / 5;
     const qint64 place = i % 5;
-    const std::string_view line = text.at(m + 4 + group * (b + 4));
-    const std::string_view value = field(line, 16 + 11 * place, 11);
+    return field(text.at(m + 4 + group * (b + 4)), 16 + 11 * place, 11);
+}
+
+double electronvolts(std::string_view value)
+{
     return toStoredDouble(OrbitalReport::ReadDecimalNumber(value) * OrbitalReport::HartreeToElectronvolt, value);
 }
 
@@ -422,9 +425,11 @@ QByteArray ExtractOrbitalReport(const std::vector<std::string_view> &lines, cons
     if (text.at(m + 3) == VersionWarning)
         m += 4;
 
-    const double homo = orbitalEnergy(text, m, b, h);
-    const double lumo = orbitalEnergy(text, m, b, h + 1);
-    const double gap = static_cast<double>(static_cast<long double>(lumo) - static_cast<long double>(homo));
+    const double homo = electronvolts(orbitalField(text, m, b, h));
+    const std::string_view lumoField = orbitalField(text, m, b, h + 1);
+    const double lumo = electronvolts(lumoField);
+    // A gap beyond the range of a double overflows like any other value.
+    const double gap = toStoredDouble(static_cast<long double>(lumo) - static_cast<long double>(homo), lumoField);
     const double total = totalEnergy(text);
 
     QByteArray line = NameField(fileName);

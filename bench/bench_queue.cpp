@@ -21,7 +21,7 @@ namespace {
 class NoPowerOff : public IPowerOff
 {
 public:
-    void PowerOff() override {}
+    QString PowerOff() override { return {}; }
 };
 
 class NoClipboard : public IClipboard

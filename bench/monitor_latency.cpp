@@ -100,7 +100,7 @@ struct NoClipboard : IClipboard
 
 struct NoPowerOff : IPowerOff
 {
-    void PowerOff() override {}
+    QString PowerOff() override { return {}; }
 };
 
 void SleepingWait(int ms)

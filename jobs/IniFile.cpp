@@ -4,6 +4,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 bool isBlank(char c)
@@ -76,6 +79,19 @@ std::optional<QByteArrayView> keyName(QByteArrayView line)
     if (key.isEmpty())
         return std::nullopt;
     return key;
+}
+
+// Writes all of `bytes` (unbuffered: a short write is seen at once); false
+// when any of it could not be written.
+bool writeAll(QFileDevice &file, QByteArrayView bytes)
+{
+    for (qsizetype written = 0; written < bytes.size();) {
+        const qint64 chunk = file.write(bytes.data() + written, bytes.size() - written);
+        if (chunk <= 0)
+            return false;
+        written += chunk;
+    }
+    return true;
 }
 
 QString nameForMessage(QByteArrayView name)
@@ -250,20 +266,44 @@ IniFile IniFile::load(const QString &path, LoadResult *result)
 void IniFile::save(const QString &path) const
 {
     const QByteArray bytes = toBytes();
-    const QString shownPath = QFileInfo(path).absoluteFilePath();
     // Unbuffered: a buffered QSaveFile can drop the rest of a short write (a
     // full disk) and still commit a truncated file. An uncommitted QSaveFile
-    // removes its temporary file and leaves the old file alone.
+    // removes its temporary file and leaves the old file alone. A folder that
+    // takes no new file shows at the open (no temporary file can be made) or
+    // at the commit (the temporary file cannot take a name there).
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw EWriteError::unableToWrite(shownPath);
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const qint64 chunk = out.write(bytes.constData() + written, bytes.size() - written);
-        if (chunk <= 0)
-            throw EWriteError::unableToWrite(shownPath);
-        written += chunk;
-    }
+        return saveInPlace(path);
+    if (!writeAll(out, bytes))
+        throw EWriteError::unableToWrite(QFileInfo(path).absoluteFilePath());
     if (!out.commit())
-        throw EWriteError::unableToWrite(shownPath);
+        saveInPlace(path);
+}
+
+void IniFile::saveInPlace(const QString &path) const
+{
+    const QByteArray bytes = toBytes();
+    const auto failed = [&] { return EWriteError::unableToWrite(QFileInfo(path).absoluteFilePath()); };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
+        throw failed();
+    struct stat info;
+    if (::fstat(file.handle(), &info) != 0 || !S_ISREG(info.st_mode))
+        throw failed();
+    const QByteArray old = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw failed();
+
+    const QByteArrayView view(bytes);
+    if (bytes.size() > old.size() && !(file.seek(old.size()) && writeAll(file, view.sliced(old.size())))) {
+        file.resize(old.size());
+        throw failed();
+    }
+    if (!file.seek(0) || !writeAll(file, view.first(std::min(bytes.size(), old.size())))
+        || !file.resize(bytes.size()) || ::fsync(file.handle()) != 0) {
+        if (file.seek(0))
+            writeAll(file, old);
+        file.resize(old.size());
+        throw failed();
+    }
 }

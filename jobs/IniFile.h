@@ -62,10 +62,19 @@ public:
     // A missing or unreadable file gives an empty document.
     static IniFile load(const QString &path, LoadResult *result = nullptr);
     // Replaces the file at once: the bytes go to a temporary file in the same
-    // folder, which then takes the file's place. On any failure the old file
-    // is left exactly as it was and EWriteError ("Unable to write to <path>")
-    // is thrown.
+    // folder, which then takes the file's place, so a crash or a full disk
+    // never leaves a truncated file. Where the folder takes no new file (the
+    // temporary file cannot be made or cannot take the file's name) but the
+    // file itself can be written, it is written in place (saveInPlace). On
+    // failure EWriteError ("Unable to write to <path>") is thrown and the old
+    // file is left as it was.
     void save(const QString &path) const;
+    // Writes over an existing file. The part that grows the file is written
+    // first, so a full disk is met before any old byte changes (the file is
+    // then cut back to its old size); then the rest, then the file is cut to
+    // its new length and synced. If that fails, the old bytes are written
+    // back. Throws EWriteError; never creates the file.
+    void saveInPlace(const QString &path) const;
 
 private:
     struct Line

@@ -202,7 +202,11 @@ QString JobRunner::MakeOutputName(const QString &InputFileName, int OutputFormat
 
 void JobRunner::ShutdownSystem()
 {
-    m_powerOff.PowerOff();
+    // A refusal leaves the machine on and the run's results as they are;
+    // the user who asked for the power-off is told why.
+    const QString refusal = m_powerOff.PowerOff();
+    if (!refusal.isEmpty())
+        Notices::ShowNotice(QStringLiteral("Unable to power off the machine!\n") + refusal);
 }
 
 bool JobRunner::RunJob()
@@ -215,7 +219,7 @@ bool JobRunner::RunJob()
     auto process = std::make_unique<FireflyProcess>();
     if (!process->Start(invocation.program, invocation.arguments, invocation.workingDirectory)) {
         stale.Restore();
-        Notices::ShowNotice(QStringLiteral("Unable to run Firefly!"));
+        Notices::ShowNotice(QStringLiteral("Unable to run Firefly!\n") + process->StartFailure());
         return false;
     }
     stale.Discard();

@@ -48,7 +48,8 @@ public:
     bool IsRunning() const { return m_running; }
 
     // Runs one job (InputFileName -> OutputFileName); false when Firefly
-    // could not be started ("Unable to run Firefly!" has then been shown).
+    // could not be started ("Unable to run Firefly!" and, on a second line,
+    // the path and the system's reason have then been shown).
     bool RunJob();
     // Sets JobIndex to the first ticked queue entry; false when none is ticked.
     bool FindFirstChecked();
@@ -56,7 +57,7 @@ public:
     // the first free N, 2 (and anything above) asks the user, the ".out"
     // name on Cancel.
     QString MakeOutputName(const QString &InputFileName, int OutputFormat);
-    // Powers the machine off.
+    // Powers the machine off; a refusal is shown as a notice with its reason.
     void ShutdownSystem();
 
     // How the monitor waits between polls. The default handles the

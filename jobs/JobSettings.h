@@ -39,9 +39,11 @@ QString SettingsFilePathFor(const QString &executablePath);
 // number that does not read, gives the field's default. Reports nothing.
 void LoadSettings(TJobSettings &settings, const QString &fileName = SettingsFilePath());
 
-// Writes all thirteen keys, keeping every other section and key of the file.
-// Throws EWriteError ("Unable to write to <path>") when the file cannot be
-// written; the old file is then left exactly as it was.
+// Writes all thirteen keys, keeping every other section and key of the file:
+// atomically, or in place where the folder takes no new file but the file
+// can be written (IniFile::save). Throws EWriteError ("Unable to write to
+// <path>") when the file cannot be written; the old file is then left as it
+// was.
 void SaveSettings(const TJobSettings &settings, const QString &fileName = SettingsFilePath());
 // The same, with the cluster settings written in the same replacement of the file.
 void SaveSettings(const TJobSettings &settings, const TClusterSettings *cluster, const QString &fileName);

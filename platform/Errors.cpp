@@ -5,6 +5,12 @@ NeloError::NeloError(QString message)
 {
 }
 
+void NeloError::Prepend(const QString &text)
+{
+    m_message.prepend(text);
+    m_utf8 = m_message.toUtf8();
+}
+
 EConvertError EConvertError::invalidInteger(const QByteArray &text)
 {
     return EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(QString::fromLatin1(text)));

@@ -12,6 +12,8 @@ public:
     explicit NeloError(QString message);
     const QString &message() const noexcept { return m_message; }
     const char *what() const noexcept override { return m_utf8.constData(); }
+    // Puts text in front of the message ("water.out: "); the type stays.
+    void Prepend(const QString &text);
 
 private:
     QString m_message;

@@ -39,6 +39,18 @@ void PrepareChild()
     }
 }
 
+// QProcess tells a failed start as "<call>: <system message>" ("execvp: No
+// such file or directory", "chdir: ..."); the user is told the path instead.
+QString StartFailureText(const QString &errorString, const QString &program, const QString &workingDirectory)
+{
+    const qsizetype colon = errorString.indexOf(QLatin1String(": "));
+    const QString call = errorString.left(colon);
+    const bool callNamed = colon > 0 && !call.contains(QLatin1Char(' '));
+    const QString path = call == QLatin1String("chdir") ? workingDirectory : program;
+    const QString message = callNamed ? errorString.mid(colon + 2) : errorString;
+    return path.isEmpty() ? message : path + QStringLiteral(": ") + message;
+}
+
 } // namespace
 
 FireflyProcess::FireflyProcess() = default;
@@ -71,6 +83,7 @@ bool FireflyProcess::Start(const QString &program, const QStringList &arguments,
     process.start();
     // Returns once the program runs (exec succeeded) or the start failed.
     if (!process.waitForStarted(StartTimeoutMs)) {
+        m_startFailure = StartFailureText(process.errorString(), program, workingDirectory);
         if (process.state() != QProcess::NotRunning) { // exec hangs (a dead network mount)
             process.kill();
             process.waitForFinished(StartTimeoutMs);

@@ -32,6 +32,10 @@ public:
     // started: a missing file, a folder, a file without execute permission,
     // a missing working directory, or a start already made by this object.
     bool Start(const QString &program, const QStringList &arguments, const QString &workingDirectory);
+    // Why Start failed: the path at fault (the program, or the working
+    // directory when it could not be entered) and the system's message,
+    // "/opt/ff/firefly: No such file or directory".
+    QString StartFailure() const { return m_startFailure; }
 
     // Whether the started program (the group's leader) has not yet ended.
     bool IsRunning() const;
@@ -47,4 +51,5 @@ public:
 private:
     std::unique_ptr<QProcess> m_process;
     qint64 m_pgid = 0;
+    QString m_startFailure;
 };

@@ -2,15 +2,22 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDebug>
 
-void LogindPowerOff::PowerOff()
+#include <utility>
+
+LogindPowerOff::LogindPowerOff(QString busAddress) : m_busAddress(std::move(busAddress)) {}
+
+QString LogindPowerOff::PowerOff()
 {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
         QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PowerOff"));
     call << false; // not interactive: no authentication prompt
-    const QDBusMessage reply = QDBusConnection::systemBus().call(call);
-    if (reply.type() == QDBusMessage::ErrorMessage)
-        qWarning().noquote() << "Power-off refused:" << reply.errorName() << reply.errorMessage();
+    const QDBusConnection bus = m_busAddress.isEmpty()
+                                    ? QDBusConnection::systemBus()
+                                    : QDBusConnection::connectToBus(m_busAddress, QStringLiteral("nelo-") + m_busAddress);
+    const QDBusMessage reply = bus.call(call);
+    if (reply.type() != QDBusMessage::ErrorMessage)
+        return QString();
+    return reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
 }

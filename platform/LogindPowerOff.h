@@ -2,12 +2,20 @@
 
 #include "platform/PowerOff.h"
 
-// Powers the machine off through systemd-logind on the system bus
-// (org.freedesktop.login1.Manager.PowerOff, not interactive). Polkit lets the
-// local active user do it. A refusal or a missing bus is logged and otherwise
-// ignored: the run is over either way.
+#include <QString>
+
+// Powers the machine off through systemd-logind:
+// org.freedesktop.login1.Manager.PowerOff(false) on the system bus (not
+// interactive: no authentication prompt; polkit lets the local active user do
+// it). logind can refuse (an inhibitor, other sessions, no permission), and
+// the bus can be missing: PowerOff then returns logind's or the bus's reason.
 class LogindPowerOff : public IPowerOff
 {
 public:
-    void PowerOff() override;
+    // The system bus, or the bus at busAddress ("unix:path=...", tests).
+    explicit LogindPowerOff(QString busAddress = QString());
+    QString PowerOff() override;
+
+private:
+    QString m_busAddress;
 };

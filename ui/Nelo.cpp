@@ -2,12 +2,13 @@
 // (its FormCreate loads the settings and may ask for them first), then the
 // report dialog and the about box; the event loop runs until Exit.
 
-#include "analysis/ReportForm.h"
 #include "platform/MessageBoxes.h"
 #include "platform/SettingsLocation.h"
 #include "ui/AboutForm.h"
 #include "ui/NeloApplication.h"
 #include "ui/NeloForm.h"
+#include "ui/ReportForm.h"
+#include "ui/StateReport.h"
 
 #include <NeloVersion.h>
 
@@ -47,6 +48,9 @@ int main(int argc, char *argv[])
     // hidden must not end a running queue: only Exit ends Nelo.
     QApplication::setQuitOnLastWindowClosed(false);
     InstallMessageBoxPresenters();
+    // Tests that drive Nelo from outside read what it shows here (also while
+    // the settings dialog asks first, before the main window is shown).
+    StateReport::StartIfAsked(&app);
 
     TForm1::Environment environment;
     environment.arguments = QCoreApplication::arguments();

@@ -1,7 +1,6 @@
 #include "ui/NeloForm.h"
 #include "ui_NeloForm.h"
 
-#include "analysis/ReportForm.h"
 #include "jobs/JobRunner.h"
 #include "platform/Dialogs.h"
 #include "platform/LogindPowerOff.h"
@@ -9,6 +8,8 @@
 #include "platform/Notices.h"
 #include "platform/SystemClipboard.h"
 #include "platform/Viewers.h"
+#include "ui/ListActions.h"
+#include "ui/ReportForm.h"
 #include "ui/SettingsForm.h"
 
 #include <NeloVersion.h>
@@ -23,6 +24,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTextBlock>
 #include <QUrl>
@@ -54,18 +56,14 @@ void setColours(QWidget *widget, const QColor &base, const QColor &text)
     widget->setPalette(palette);
 }
 
-// The local paths of a drag, or nothing when it carries anything but files.
-QStringList localPaths(const QMimeData *mime)
+// The items of a drag the queue takes: one local file, or several items of
+// any kind (which it refuses with a notice); nothing otherwise.
+QList<QUrl> droppableItems(const QMimeData *mime)
 {
-    QStringList paths;
-    if (!mime || !mime->hasUrls())
-        return paths;
-    for (const QUrl &url : mime->urls()) {
-        if (!url.isLocalFile())
-            return {};
-        paths << url.toLocalFile();
-    }
-    return paths;
+    const QList<QUrl> urls = mime && mime->hasUrls() ? mime->urls() : QList<QUrl>();
+    if (urls.size() == 1 && !urls.first().isLocalFile())
+        return {};
+    return urls;
 }
 
 // The focused entry of a list: null when there is none.
@@ -92,8 +90,11 @@ TForm1::TForm1(Environment environment, QWidget *parent)
     }
     if (!m_env.trayAvailable)
         m_env.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    // Not quit(): Qt 6 first asks every window to close, and a window that
+    // refuses and stays on screen (this one, minimised where the desktop has
+    // no notification area) cancels the quit.
     if (!m_env.quit)
-        m_env.quit = [] { QCoreApplication::quit(); };
+        m_env.quit = [] { QCoreApplication::exit(0); };
 
     ui->setupUi(this);
     setUpControls();
@@ -132,6 +133,15 @@ void TForm1::setUpControls()
     const QIcon appIcon = QApplication::windowIcon();
     TrayIcon1->setIcon(appIcon.isNull() ? QIcon(QStringLiteral(":/icons/nelo.png")) : appIcon);
     TrayIcon1->setToolTip(QStringLiteral(NELO_APPLICATION_TITLE));
+    // StatusNotifier hosts (KDE Plasma, GNOME's AppIndicator extension)
+    // report no double-click, and GNOME shows only the icon's menu: the menu
+    // offers the way back and Exit.
+    auto *trayMenu = new QMenu(this);
+    trayMenu->setObjectName(QStringLiteral("TrayMenu"));
+    trayMenu->addAction(QStringLiteral("Show Nelo"))->setObjectName(QStringLiteral("ShowMenuItem"));
+    ExitMenuItem = trayMenu->addAction(QStringLiteral("Exit"));
+    ExitMenuItem->setObjectName(QStringLiteral("ExitMenuItem"));
+    TrayIcon1->setContextMenu(trayMenu);
     if (m_env.trayAvailable())
         TrayIcon1->show();
 
@@ -142,8 +152,11 @@ void TForm1::connectHandlers()
 {
     // Every handler runs under the general error report: an error ends the
     // handler, the user sees its text, and Nelo goes on.
-    auto bind = [this](auto *sender, auto signal, void (TForm1::*handler)()) {
-        connect(sender, signal, this, [this, handler] { RunReported([this, handler] { (this->*handler)(); }); });
+    auto reported = [this](void (TForm1::*handler)()) {
+        return [this, handler] { RunReported([this, handler] { (this->*handler)(); }); };
+    };
+    auto bind = [this, reported](auto *sender, auto signal, void (TForm1::*handler)()) {
+        connect(sender, signal, this, reported(handler));
     };
     bind(ui->InputBtn, &QAbstractButton::clicked, &TForm1::InputBtnClick);
     bind(ui->DeleteInBtn, &QAbstractButton::clicked, &TForm1::DeleteInBtnClick);
@@ -158,15 +171,18 @@ void TForm1::connectHandlers()
     bind(ui->Settings, &QAbstractButton::clicked, &TForm1::SettingsClick);
     bind(ui->AboutBtn, &QAbstractButton::clicked, &TForm1::AboutBtnClick);
     bind(ui->ExitBtn, &QAbstractButton::clicked, &TForm1::ExitBtnClick);
-    bind(ui->JobListBox, &QAbstractItemView::doubleClicked, &TForm1::JobListBoxDblClick);
-    bind(ui->DoneListBox, &QAbstractItemView::doubleClicked, &TForm1::ViewBtnClick);
+    // A double-click anywhere in a list, and its Delete key.
+    new ListActions(ui->JobListBox, reported(&TForm1::JobListBoxDblClick), reported(&TForm1::DeleteInBtnClick));
+    new ListActions(ui->DoneListBox, reported(&TForm1::ViewBtnClick), reported(&TForm1::DeleteOutBtnClick));
     bind(ui->ParseMenuItem, &QAction::triggered, &TForm1::ParseMenuItemClick);
     bind(ui->EgMenuItem, &QAction::triggered, &TForm1::EgMenuItemClick);
     bind(PopupMenu1, &QMenu::aboutToShow, &TForm1::PopupMenu1Popup);
     connect(ui->DoneListBox, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopupMenu1->popup(ui->DoneListBox->viewport()->mapToGlobal(pos)); });
+    bind(TrayIcon1->contextMenu()->actions().at(0), &QAction::triggered, &TForm1::TrayIcon1DblClick);
+    bind(ExitMenuItem, &QAction::triggered, &TForm1::ExitBtnClick);
     connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick)
+        if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
             TrayIcon1DblClick();
     });
 }
@@ -201,15 +217,19 @@ void TForm1::AddJob(const QString &path)
     ui->JobListBox->addItem(item);
 }
 
-void TForm1::JobListWndProc(const QStringList &droppedPaths)
+void TForm1::JobListWndProc(const QList<QUrl> &dropped)
 {
-    if (droppedPaths.size() > 1) {
-        Notices::ShowNotice(QStringLiteral("You can drop only one file at a time!"));
+    if (dropped.size() > 1) {
+        // Once the drop is over, so the program the items came from is not
+        // kept waiting until the box is closed.
+        QMetaObject::invokeMethod(
+            this, [] { Notices::ShowNotice(QStringLiteral("You can drop only one file at a time!")); },
+            Qt::QueuedConnection);
         return;
     }
     // Any kind of path, a folder too, is taken as it is.
-    if (droppedPaths.size() == 1)
-        AddJob(droppedPaths.first());
+    if (dropped.size() == 1 && dropped.first().isLocalFile())
+        AddJob(dropped.first().toLocalFile());
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
@@ -219,7 +239,7 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
         case QEvent::DragEnter:
         case QEvent::DragMove: {
             auto *drag = static_cast<QDragMoveEvent *>(event);
-            if (localPaths(drag->mimeData()).isEmpty()) {
+            if (droppableItems(drag->mimeData()).isEmpty()) {
                 drag->ignore();
             } else {
                 drag->setDropAction(Qt::CopyAction);
@@ -229,14 +249,14 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
         }
         case QEvent::Drop: {
             auto *drop = static_cast<QDropEvent *>(event);
-            const QStringList paths = localPaths(drop->mimeData());
-            if (paths.isEmpty()) {
+            const QList<QUrl> items = droppableItems(drop->mimeData());
+            if (items.isEmpty()) {
                 drop->ignore();
                 return true;
             }
             drop->setDropAction(Qt::CopyAction);
             drop->accept();
-            RunReported([&] { JobListWndProc(paths); });
+            RunReported([&] { JobListWndProc(items); });
             return true;
         }
         default:
@@ -328,6 +348,7 @@ void TForm1::ExitBtnClick()
 
 // --- the window --------------------------------------------------------------
 
+// A click or double-click on the tray icon, or "Show Nelo" in its menu.
 void TForm1::TrayIcon1DblClick()
 {
     if (isMinimized())
@@ -378,7 +399,8 @@ void TForm1::changeEvent(QEvent *event)
 void TForm1::FormPaint()
 {
     // Selecting past the end scrolls the caret into view: the pane shows the
-    // end of its text.
+    // end of its text, and follows the output from there.
+    m_memoFollows = true;
     const int length = ui->Memo1->document()->characterCount() - 1;
     SetMemoSelection(length, 1);
 }
@@ -451,7 +473,20 @@ void TForm1::AppendLog(const QByteArray &entry)
 
 void TForm1::SetMemoText(const QByteArray &text)
 {
+    // Scrolled up from the bottom, the user reads: the view stays there until
+    // the user scrolls back to the bottom.
+    const QScrollBar *bar = ui->Memo1->verticalScrollBar();
+    m_memoFollows = bar->value() >= bar->maximum();
+    m_memoReadAt = bar->value();
     ui->Memo1->setPlainText(QString::fromLatin1(text));
+    keepMemoView();
+}
+
+// Shows the newest line, short output too, or the part the user reads.
+void TForm1::keepMemoView()
+{
+    QScrollBar *bar = ui->Memo1->verticalScrollBar();
+    bar->setValue(m_memoFollows ? bar->maximum() : m_memoReadAt);
 }
 
 int TForm1::MemoLineIndex(int line) const
@@ -472,6 +507,7 @@ void TForm1::SetMemoSelection(int start, int length)
     }
     ui->Memo1->setTextCursor(cursor);
     ui->Memo1->ensureCursorVisible();
+    keepMemoView();
 }
 
 void TForm1::SetRunBtnEnabled(bool enabled)
@@ -487,6 +523,7 @@ void TForm1::SetAbortBtnEnabled(bool enabled)
 void TForm1::SetExitBtnEnabled(bool enabled)
 {
     ui->ExitBtn->setEnabled(enabled);
+    ExitMenuItem->setEnabled(enabled);
 }
 
 void TForm1::SetParseMenuItemTag(int tag)

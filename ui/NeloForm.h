@@ -5,7 +5,9 @@
 #include "jobs/JobWindow.h"
 
 #include <QMainWindow>
+#include <QList>
 #include <QStringList>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -13,6 +15,7 @@
 class IClipboard;
 class IPowerOff;
 class JobRunner;
+class QAction;
 class QDialog;
 class QListWidget;
 class QMenu;
@@ -26,7 +29,8 @@ class TForm1;
 
 // The main window: the input queue, the list of processed output files, the
 // output pane and the progress log, and the buttons that drive everything.
-// Closing it only hides it (the tray icon brings it back); Exit ends Nelo.
+// Closing it only hides it (a click on the tray icon, or "Show Nelo" in its
+// menu, brings it back); Exit, the button or the tray menu's, ends Nelo.
 //
 // It owns the one settings record and the progress scanner, and implements
 // the window operations the queue runner needs.
@@ -83,8 +87,9 @@ public:
     void ShowInpGeoBtnClick();
     void ViewBtnClick();
     void ShowOutGeoBtnClick();
-    // Files dropped on the input queue: one is queued, ticked; more are refused.
-    void JobListWndProc(const QStringList &droppedPaths);
+    // Items dropped on the input queue: one local file is queued, ticked;
+    // several items of any kind are refused with a notice.
+    void JobListWndProc(const QList<QUrl> &dropped);
 
     // Adds a path at the end of the input queue, ticked.
     void AddJob(const QString &path);
@@ -110,7 +115,7 @@ public:
     bool AskOutputFileName(const QString &filter, const QString &defaultSuffix, QString &fileName) override;
 
     QMenu *PopupMenu1 = nullptr;
-    QSystemTrayIcon *TrayIcon1 = nullptr;
+    QSystemTrayIcon *TrayIcon1 = nullptr; // its menu: "Show Nelo" and "Exit"
 
 protected:
     void closeEvent(QCloseEvent *event) override; // FormClose
@@ -123,6 +128,7 @@ private:
     void connectHandlers();
     void setUpControls();
     static void deleteSelected(QListWidget *list);
+    void keepMemoView();
 
     std::unique_ptr<Ui::TForm1> ui;
     Environment m_env;
@@ -135,6 +141,12 @@ private:
     TSettingsDlg *SettingsDlg = nullptr;
     THLDlg *HLDlg = nullptr;
     QDialog *AboutBox = nullptr;
+    QAction *ExitMenuItem = nullptr; // of the tray icon's menu: acts as ExitBtn
+
+    // The output pane follows the output unless the user has scrolled up to
+    // read; then it stays where the user put it (m_memoReadAt).
+    bool m_memoFollows = true;
+    int m_memoReadAt = 0;
 };
 
 // The one main window of the running program.

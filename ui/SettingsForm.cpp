@@ -9,6 +9,7 @@
 #include "ui/FormUtils.h"
 
 #include <QApplication>
+#include <QRadioButton>
 #include <QShowEvent>
 
 #include <algorithm>
@@ -36,6 +37,40 @@ bool holdsLineBreak(const QString &path)
 {
     return path.contains(QLatin1Char('\r')) || path.contains(QLatin1Char('\n'));
 }
+
+// Each group of radio buttons is one Tab stop, on its selected button; the
+// arrow keys move within the group. (Qt gives every button of a group a stop
+// until one of them takes the focus, and from then on keeps the stop on the
+// last focused one, selected or not.)
+class RadioTabStops : public QObject
+{
+public:
+    explicit RadioTabStops(QWidget *dialog)
+        : QObject(dialog), m_buttons(dialog->findChildren<QRadioButton *>())
+    {
+        for (QRadioButton *button : m_buttons) {
+            connect(button, &QAbstractButton::toggled, this, &RadioTabStops::update);
+            button->installEventFilter(this);
+        }
+        update();
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::FocusOut)
+            update();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void update()
+    {
+        for (QRadioButton *button : m_buttons)
+            button->setFocusPolicy(button->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    }
+
+    QList<QRadioButton *> m_buttons;
+};
 
 } // namespace
 
@@ -85,6 +120,7 @@ void TSettingsDlg::FormCreate()
         FormUtils::MakeGrey(field);
 
     ui->OFRadioGroup->setToolTip(OutputFormatHint);
+    new RadioTabStops(this);
 
     connect(ui->OKBtn, &QPushButton::clicked, this, &TSettingsDlg::OKBtnClick);
     connect(ui->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
@@ -211,7 +247,7 @@ void TSettingsDlg::pickFile(const QString &filter, const QString &defaultSuffix,
 
 void TSettingsDlg::EXEBtnClick()
 {
-    pickFile(QStringLiteral("Firefly executable (*.exe)|*.exe"), QStringLiteral("exe"), true, ui->EXEFile);
+    pickFile(QStringLiteral("Firefly executable (*.exe)|*.exe"), QString(), true, ui->EXEFile);
 }
 
 void TSettingsDlg::LibBtnClick()
@@ -222,12 +258,12 @@ void TSettingsDlg::LibBtnClick()
 
 void TSettingsDlg::TxtBtnClick()
 {
-    pickFile(QStringLiteral("Text Editor executable (*.exe)|*.exe"), QStringLiteral("exe"), true, ui->TextFile);
+    pickFile(QStringLiteral("Text Editor executable (*.exe)|*.exe"), QString(), true, ui->TextFile);
 }
 
 void TSettingsDlg::MolBtnClick()
 {
-    pickFile(QStringLiteral("Molecule Editor executable (*.exe)|*.exe"), QStringLiteral("exe"), true, ui->MolFile);
+    pickFile(QStringLiteral("Molecule Editor executable (*.exe)|*.exe"), QString(), true, ui->MolFile);
 }
 
 void TSettingsDlg::DirBtnClick()

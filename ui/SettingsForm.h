@@ -53,7 +53,9 @@ private:
     void FormCreate();
     int outputFormatIndex() const;
     void setOutputFormatIndex(int index);
-    // One file picker: filter, default extension and target edit.
+    // One file picker: filter, default extension and target edit. Linux
+    // programs carry no extension: the pickers of executables match every
+    // file and give a typed name no default extension.
     void pickFile(const QString &filter, const QString &defaultSuffix, bool executable, QLineEdit *target);
 
     TJobSettings &m_settings;

@@ -410,6 +410,12 @@ private slots:
         }
         QTest::newRow("orbital energy not a number") << badEnergy << "'   -0.49x29' is not a valid floating point value";
 
+        // Each energy fits a double in eV, their difference does not.
+        QByteArrayList overflow = water.lines();
+        for (QByteArray &line : overflow)
+            line.replace("    -0.4929", "  -6.5E+306").replace("     0.2107", "   6.5E+306");
+        QTest::newRow("gap that overflows") << overflow << "'   6.5E+306' is not a valid floating point value";
+
 
         QByteArrayList cut = water.lines();
         const qsizetype energyAt = cut.lastIndexOf("          ENERGY COMPONENTS");

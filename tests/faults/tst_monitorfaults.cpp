@@ -333,7 +333,9 @@ private slots:
 
         rig.runner.RunBtnClick();
 
-        QCOMPARE(m_notices, (QStringList{"Unable to run Firefly!", "Unable to run Firefly!"}));
+        QCOMPARE(m_notices.size(), 2);
+        for (const QString &notice : m_notices)
+            QVERIFY2(notice.startsWith("Unable to run Firefly!\n" + exe + ": "), qPrintable(notice));
         QCOMPARE(rig.window.done, QStringList());
         QCOMPARE(rig.window.jobs.size(), 1);
         QCOMPARE(rig.window.jobs.first().path, rig.job("kept.inp"));

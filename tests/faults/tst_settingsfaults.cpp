@@ -4,8 +4,10 @@
 // refuses with "Unable to write to <path>" and leaves everything as it was, or
 // writes the thirteen keys and keeps every other byte of the file.
 
+#include "jobs/IniFile.h"
 #include "jobs/JobSettings.h"
 #include "platform/Errors.h"
+#include "tests/helpers/FileSizeLimit.h"
 #include "tests/helpers/Files.h"
 #include "tests/helpers/SettingsChecks.h"
 
@@ -114,6 +116,74 @@ private slots:
         } else {
             QCOMPARE(QFileInfo(path).symLinkTarget(), QString("/proc/self/mem"));
         }
+        QCOMPARE(entries(dir.path()), QStringList{"nelo.INI"});
+    }
+
+    // A folder that takes no new file, with a settings file that can be
+    // written (an administrator's install folder with the user's nelo.INI):
+    // Exit's save writes the file in place, keeps the other sections and
+    // leaves nothing beside it. Folder permissions do not stop the superuser;
+    // a name so long that no temporary name fits beside it stops everyone.
+    void folderTakingNoNewFileIsWrittenInPlace_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("read-only folder") << "nelo.INI";
+        QTest::newRow("no room for a temporary name") << QString(251, 'n') + ".INI";
+    }
+    void folderTakingNoNewFileIsWrittenInPlace()
+    {
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("app");
+        const QString path = folder + '/' + name;
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(writeFile(path, "[Settings]\r\nEXEFile=/old\r\n[Mine]\r\nkeep=1\r\n"));
+        const auto writable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        const auto restore = qScopeGuard([&] { QFile::setPermissions(folder, writable); });
+        if (name == "nelo.INI" && ::access(QFile::encodeName(folder).constData(), W_OK) == 0)
+            QSKIP("permissions do not stop this user; the long name covers the superuser");
+
+        const TJobSettings saved = settingsInEveryField();
+        QCOMPARE(saveMessage(saved, path), QString("saved"));
+        TJobSettings again;
+        LoadSettings(again, path);
+        compareSettings(again, saved);
+        QVERIFY(readFile(path).contains("[Mine]\r\nkeep=1\r\n"));
+        QCOMPARE(entries(folder), QStringList{name});
+    }
+
+    // Written in place on a full disk: a file that would grow past the room
+    // left keeps its old bytes and size; one that grows within the room or
+    // shrinks is written and cut to its new size.
+    void inPlaceOnAFullDisk_data()
+    {
+        QTest::addColumn<int>("oldSize");
+        QTest::addColumn<int>("newSize");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("grows past the room left") << 1000 << 9000 << false;
+        QTest::newRow("grows within the room") << 1000 << 3000 << true;
+        QTest::newRow("shrinks") << 4000 << 100 << true;
+    }
+    void inPlaceOnAFullDisk()
+    {
+        QFETCH(int, oldSize);
+        QFETCH(int, newSize);
+        QFETCH(bool, written);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("nelo.INI");
+        const QByteArray before = QByteArray(oldSize - 1, 'o') + '\n';
+        const QByteArray after = QByteArray(newSize - 1, 'n') + '\n';
+        QVERIFY(writeFile(path, before));
+        QString message = "saved";
+        try {
+            const FileSizeLimit full(4096);
+            IniFile::fromBytes(after).saveInPlace(path);
+        } catch (const EWriteError &error) {
+            message = error.message();
+        }
+        QCOMPARE(message, written ? QString("saved") : "Unable to write to " + path);
+        QCOMPARE(readFile(path), written ? after : before);
         QCOMPARE(entries(dir.path()), QStringList{"nelo.INI"});
     }
 

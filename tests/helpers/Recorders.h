@@ -15,11 +15,13 @@ class PowerOffRecorder : public IPowerOff
 public:
     int count = 0;
     std::function<void()> onPowerOff;
-    void PowerOff() override
+    QString refusal; // what logind would answer; empty: the machine goes off
+    QString PowerOff() override
     {
         ++count;
         if (onPowerOff)
             onPowerOff();
+        return refusal;
     }
 };
 

@@ -266,14 +266,17 @@ void tst_JobRunner::progressAppearsWhileFireflyRuns()
 void tst_JobRunner::startFailureSkipsToTheNextJob_data()
 {
     QTest::addColumn<QString>("exe");
-    QTest::newRow("missing file") << "missing/firefly";
-    QTest::newRow("a folder") << "folder";
-    QTest::newRow("not executable") << "plain";
+    QTest::addColumn<QString>("reason"); // the path at fault and the system's message
+    // Firefly runs in its own folder: a missing folder is met first.
+    QTest::newRow("missing file") << "missing/firefly" << "missing/: No such file or directory";
+    QTest::newRow("a folder") << "folder" << "folder: Permission denied";
+    QTest::newRow("not executable") << "plain" << "plain: Permission denied";
 }
 
 void tst_JobRunner::startFailureSkipsToTheNextJob()
 {
     QFETCH(QString, exe);
+    QFETCH(QString, reason);
     Rig rig;
     const QString good = rig.Firefly("printf 'ran\\r\\n' > \"$out\"");
     QVERIFY(QDir(rig.dir.path()).mkdir(QStringLiteral("folder")));
@@ -288,7 +291,7 @@ void tst_JobRunner::startFailureSkipsToTheNextJob()
 
     rig.runner.RunBtnClick();
 
-    QCOMPARE(g_notices, QStringList{"Unable to run Firefly!"});
+    QCOMPARE(g_notices, QStringList{"Unable to run Firefly!\n" + rig.Path(reason)});
     QCOMPARE(rig.window.done, QStringList{rig.Path("b.out")});
     QVERIFY(rig.window.jobs.isEmpty());
     QCOMPARE(rig.window.Calls({"OutLab"}), (QStringList{"OutLab Active Job: " + rig.Path("a.out"), "OutLab ",
@@ -431,6 +434,7 @@ void tst_JobRunner::powerOffAfterTheRun_data()
         for (const char *run : {"finished", "aborted", "nothing ticked", "start failed"})
             QTest::addRow("%s, %s", ticked ? "ticked" : "unticked", run) << ticked << QString::fromLatin1(run);
     }
+    QTest::newRow("ticked, finished, power-off refused") << true << "refused";
 }
 
 void tst_JobRunner::powerOffAfterTheRun()
@@ -454,10 +458,17 @@ void tst_JobRunner::powerOffAfterTheRun()
     // The machine goes off only after the buttons are back at rest.
     bool atRestWhenCalled = false;
     rig.powerOff.onPowerOff = [&] { atRestWhenCalled = rig.window.runEnabled && !rig.window.abortEnabled; };
+    // A refusal is told with logind's reason; the machine stays on, the results stay listed.
+    if (run == QLatin1String("refused"))
+        rig.powerOff.refusal = QStringLiteral("Operation inhibited by \"backup\"");
     rig.runner.RunBtnClick();
     QCOMPARE(rig.powerOff.count, ticked ? 1 : 0);
     QCOMPARE(atRestWhenCalled, ticked);
-    QCOMPARE(rig.window.done.size(), run == QLatin1String("finished") ? 1 : 0);
+    QCOMPARE(rig.window.done.size(), run == QLatin1String("finished") || run == QLatin1String("refused") ? 1 : 0);
+    QCOMPARE(g_notices.filter(QStringLiteral("power")),
+             run == QLatin1String("refused")
+                 ? QStringList{QStringLiteral("Unable to power off the machine!\nOperation inhibited by \"backup\"")}
+                 : QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_JobRunner)

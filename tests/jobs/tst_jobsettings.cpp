@@ -245,7 +245,7 @@ private slots:
     void failedWriteKeepsOldFile_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::newRow("read-only folder") << "read-only folder";
+        QTest::newRow("read-only folder and file") << "read-only folder";
         QTest::newRow("disk full") << "file size limit";
         QTest::newRow("folder is a file") << "parent is a file";
         QTest::newRow("file is a folder") << "path is a folder";
@@ -281,6 +281,7 @@ private slots:
         if (how == "read-only folder") {
             const auto writable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
             QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner)); // else it is written in place
             // The superuser writes into read-only folders.
             if (QFile probe(folder + "/probe"); probe.open(QIODevice::WriteOnly)) {
                 probe.remove();

@@ -46,16 +46,22 @@ void tst_FireflyProcess::startFailureIsReported_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("folder");
-    QTest::newRow("missing file") << QStringLiteral("%1/no-such-firefly") << QStringLiteral("%1");
-    QTest::newRow("a folder") << QStringLiteral("%1/sub") << QStringLiteral("%1");
-    QTest::newRow("not executable") << QStringLiteral("%1/plain.txt") << QStringLiteral("%1");
-    QTest::newRow("missing working folder") << QStringLiteral("/bin/true") << QStringLiteral("%1/gone/");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing file") << QStringLiteral("%1/no-such-firefly") << QStringLiteral("%1")
+                                  << QStringLiteral("%1/no-such-firefly: No such file or directory");
+    QTest::newRow("a folder") << QStringLiteral("%1/sub") << QStringLiteral("%1")
+                              << QStringLiteral("%1/sub: Permission denied");
+    QTest::newRow("not executable") << QStringLiteral("%1/plain.txt") << QStringLiteral("%1")
+                                    << QStringLiteral("%1/plain.txt: Permission denied");
+    QTest::newRow("missing working folder") << QStringLiteral("/bin/true") << QStringLiteral("%1/gone/")
+                                            << QStringLiteral("%1/gone/: No such file or directory");
 }
 
 void tst_FireflyProcess::startFailureIsReported()
 {
     QFETCH(QString, program);
     QFETCH(QString, folder);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
     QVERIFY(writeFile(dir.filePath(QStringLiteral("plain.txt")), "#!/bin/sh\nexit 0\n"));
@@ -65,6 +71,7 @@ void tst_FireflyProcess::startFailureIsReported()
     };
     FireflyProcess process;
     QVERIFY(!process.Start(inDir(program), {}, inDir(folder)));
+    QCOMPARE(process.StartFailure(), inDir(reason));
     QVERIFY(!process.IsRunning());
     QCOMPARE(process.ProcessId(), 0);
     process.KillGroup(); // nothing to end, and no signal to a stray group

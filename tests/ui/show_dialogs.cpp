@@ -3,10 +3,10 @@
 //
 //   nelo_show_dialogs settings|settings-other|settings-hint|report|about
 
-#include "analysis/ReportForm.h"
 #include "jobs/DirList.h"
 #include "jobs/JobSettings.h"
 #include "ui/AboutForm.h"
+#include "ui/ReportForm.h"
 #include "ui/SettingsForm.h"
 
 #include <QApplication>

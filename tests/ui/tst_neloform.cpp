@@ -13,9 +13,10 @@
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
 #include "platform/PowerOff.h"
-#include "analysis/ReportForm.h"
 #include "ui/NeloForm.h"
+#include "ui/ReportForm.h"
 #include "ui/SettingsForm.h"
+#include "ui/StateReport.h"
 
 #include <QtTest>
 
@@ -29,6 +30,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
 
 #include <memory>
@@ -86,12 +88,12 @@ private:
     QAction *parseItem() const { return control<QAction>("ParseMenuItem"); }
     QAction *egItem() const { return control<QAction>("EgMenuItem"); }
 
-    // Drops local files on the input queue the way the desktop does.
-    void drop(const QStringList &paths)
+    // Drops local files (or web addresses) on the input queue the way the desktop does.
+    void drop(const QStringList &items)
     {
         QList<QUrl> urls;
-        for (const QString &path : paths)
-            urls << QUrl::fromLocalFile(path);
+        for (const QString &item : items)
+            urls << (item.contains(QLatin1String("://")) ? QUrl(item) : QUrl::fromLocalFile(item));
         QMimeData mime;
         mime.setUrls(urls);
         QWidget *target = jobs()->viewport();
@@ -161,6 +163,9 @@ private slots:
                                   << QStringList{};
         QTest::newRow("two files") << QStringList{input, "/data/b.inp"} << QStringList{"/old.inp"}
                                    << QStringList{"You can drop only one file at a time!"};
+        QTest::newRow("a file and a web address") << QStringList{input, "https://example.org/b.inp"}
+                                                  << QStringList{"/old.inp"}
+                                                  << QStringList{"You can drop only one file at a time!"};
     }
     void dropOnQueue()
     {
@@ -171,6 +176,9 @@ private slots:
         jobs()->item(0)->setCheckState(Qt::Unchecked);
         drop(dropped);
         QCOMPARE(listTexts(jobs()), queued);
+        // The notice opens once the drop is over: the program dragged from is not kept waiting.
+        QCOMPARE(m_notices, QStringList());
+        QCoreApplication::processEvents();
         QCOMPARE(m_notices, notices);
         QVERIFY(!m_form->JobChecked(0));
         for (int i = 1; i < jobs()->count(); ++i)
@@ -226,6 +234,10 @@ private slots:
         QTest::addColumn<QList<int>>("selected");
         QTest::addColumn<QStringList>("left");
         const QStringList all{"1", "2", "3", "4", "5"};
+        // The Delete key in a list does what its Remove button does.
+        QTest::newRow("queue Delete key") << "JobListBox" << "Delete" << QList<int>{1, 3} << QStringList{"1", "3", "5"};
+        QTest::newRow("processed Delete key") << "DoneListBox" << "Delete" << QList<int>{0, 4}
+                                              << QStringList{"2", "3", "4"};
         QTest::newRow("queue 2 and 4") << "JobListBox" << "DeleteInBtn" << QList<int>{1, 3}
                                        << QStringList{"1", "3", "5"};
         QTest::newRow("processed 2 and 4") << "DoneListBox" << "DeleteOutBtn" << QList<int>{1, 3}
@@ -258,7 +270,10 @@ private slots:
         }
         for (int row : selected)
             target->item(row)->setSelected(true);
-        QTest::mouseClick(control<QPushButton>(qPrintable(button)), Qt::LeftButton);
+        if (button == QLatin1String("Delete"))
+            QTest::keyClick(target, Qt::Key_Delete);
+        else
+            QTest::mouseClick(control<QPushButton>(qPrintable(button)), Qt::LeftButton);
         QCOMPARE(listTexts(target), left);
         QCOMPARE(listTexts(other), QStringList{"other"});
     }
@@ -327,6 +342,27 @@ private slots:
         QVERIFY(file.readAll().contains("CPUcores=4"));
     }
 
+    // Without the seam Exit ends the event loop with status 0, although the
+    // window refuses every close (here, with no notification area, it stays
+    // on screen minimised).
+    void exitEndsTheEventLoop()
+    {
+        TForm1::Environment environment;
+        environment.settingsFile = settingsPath();
+        environment.clipboard = &m_clipboard;
+        environment.powerOff = &m_powerOff;
+        environment.trayAvailable = [] { return false; };
+        TForm1 form(environment);
+        form.FormCreate();
+        form.show();
+        QTimer::singleShot(0, &form, [&] { QTest::mouseClick(findControl<QPushButton>(&form, "ExitBtn"), Qt::LeftButton); });
+        QTimer refused; // ends the loop when Exit could not
+        connect(&refused, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+        refused.start(3000);
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(readFile(settingsPath()).contains("CPUcores=1"));
+    }
+
     void exitWithUnwritableSettingsKeepsRunning()
     {
         // A settings path below a plain file can be written by nobody, root included.
@@ -372,6 +408,81 @@ private slots:
         m_form->TrayIcon1DblClick();
         QVERIFY(m_form->isVisible());
         QVERIFY(!m_form->isMinimized());
+    }
+
+    void trayIconBringsTheWindowBack_data()
+    {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << true;
+        QTest::newRow("double-click") << int(QSystemTrayIcon::DoubleClick) << true;
+        QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
+        QTest::newRow("menu") << int(QSystemTrayIcon::Context) << false;
+    }
+    void trayIconBringsTheWindowBack()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, shown);
+        m_form->show();
+        QVERIFY(!m_form->close());
+        emit m_form->TrayIcon1->activated(QSystemTrayIcon::ActivationReason(reason));
+        QCOMPARE(m_form->isVisible(), shown);
+    }
+
+    // The tray icon's menu: "Show Nelo", and "Exit" that acts as the button
+    // and is disabled while the button is.
+    void trayMenu()
+    {
+        QMenu *menu = m_form->TrayIcon1->contextMenu();
+        QVERIFY(menu);
+        const QList<QAction *> items = menu->actions();
+        QCOMPARE(items.size(), 2);
+        QCOMPARE(items[0]->text(), QStringLiteral("Show Nelo"));
+        QCOMPARE(items[1]->text(), QStringLiteral("Exit"));
+        items[0]->trigger();
+        QVERIFY(m_form->isVisible());
+        m_form->SetExitBtnEnabled(false);
+        QVERIFY(!items[1]->isEnabled());
+        m_form->SetExitBtnEnabled(true);
+        QVERIFY(items[1]->isEnabled());
+        m_form->JobSettings().CPUcores = QStringLiteral("3");
+        items[1]->trigger();
+        QCOMPARE(m_quits, 1);
+        QVERIFY(readFile(settingsPath()).contains("CPUcores=3"));
+    }
+
+    // The pane shows its newest line after every update, whatever the length
+    // of the output, until the user scrolls up to read; back at the bottom it
+    // follows again.
+    void paneFollowsTheOutput()
+    {
+        auto *memo = control<QPlainTextEdit>("Memo1");
+        QScrollBar *bar = memo->verticalScrollBar();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QByteArray text;
+        int lines = 0;
+        // What the runner does with each batch.
+        auto update = [&](int more, bool lastWithoutBreak = false) {
+            for (int i = 0; i < more; ++i)
+                text += "line " + QByteArray::number(++lines) + (lastWithoutBreak && i == more - 1 ? "" : "\n");
+            m_form->SetMemoText(text);
+            m_form->SetMemoSelection(m_form->MemoLineIndex(100), 0);
+        };
+        const auto lastLine = [&] { return QStringLiteral("line %1").arg(lines); };
+        update(3);
+        QCOMPARE(LastVisibleLine(*memo), lastLine());
+        update(37); // 40 lines, more than the pane shows
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(LastVisibleLine(*memo), lastLine());
+        bar->triggerAction(QAbstractSlider::SliderPageStepSub); // the user scrolls up
+        const int readAt = bar->value();
+        update(5);
+        QCOMPARE(bar->value(), readAt);
+        QVERIFY(LastVisibleLine(*memo) != lastLine());
+        bar->triggerAction(QAbstractSlider::SliderToMaximum); // and back to the bottom
+        update(1, true);
+        QCOMPARE(LastVisibleLine(*memo), lastLine());
     }
 
     void progressLogAndPane()
@@ -483,9 +594,11 @@ private slots:
         QTest::addColumn<bool>("textEditor");
         QTest::newRow("Edit as Text") << "EditBtn" << "JobListBox" << true;
         QTest::newRow("queue double-click") << "dblclick" << "JobListBox" << true;
+        QTest::newRow("queue double-click below the entries") << "dblclick empty" << "JobListBox" << true;
         QTest::newRow("Edit geometry") << "ShowInpGeoBtn" << "JobListBox" << false;
         QTest::newRow("View as Text") << "ViewBtn" << "DoneListBox" << true;
         QTest::newRow("processed double-click") << "dblclick" << "DoneListBox" << true;
+        QTest::newRow("processed double-click below the entries") << "dblclick empty" << "DoneListBox" << true;
         QTest::newRow("Show geometry") << "ShowOutGeoBtn" << "DoneListBox" << false;
     }
     void viewers()
@@ -517,9 +630,12 @@ private slots:
         target->setCurrentRow(1, QItemSelectionModel::NoUpdate);
         target->item(0)->setSelected(true);
         target->item(2)->setSelected(true);
-        if (trigger == QLatin1String("dblclick")) {
-            // The press of a double-click's first click focuses the entry.
-            const QPoint at = target->visualItemRect(target->item(1)).center() + QPoint(30, 0);
+        if (trigger.startsWith(QLatin1String("dblclick"))) {
+            // The press of a double-click's first click focuses the entry;
+            // below the entries it leaves the focus where it is.
+            const QPoint at = trigger == QLatin1String("dblclick")
+                                  ? target->visualItemRect(target->item(1)).center() + QPoint(30, 0)
+                                  : QPoint(30, target->viewport()->height() - 5);
             QTest::mousePress(target->viewport(), Qt::LeftButton, Qt::NoModifier, at);
             QTest::mouseRelease(target->viewport(), Qt::LeftButton, Qt::NoModifier, at);
             QTest::mouseDClick(target->viewport(), Qt::LeftButton, Qt::NoModifier, at);
@@ -543,6 +659,10 @@ private slots:
         QTest::mouseClick(control<QPushButton>("ShowOutGeoBtn"), Qt::LeftButton);
         QCOMPARE(m_notices.size(), 2);
         QVERIFY(m_notices[1].contains(QLatin1String("Molecule Editor")));
+        // A double-click on the empty list runs the handler too.
+        m_form->show();
+        QTest::mouseDClick(jobs()->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+        QCOMPARE(m_notices.size(), 3);
     }
 
     // A whole run with the Firefly stand-in: the window is closed while the

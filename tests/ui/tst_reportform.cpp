@@ -1,6 +1,6 @@
 #include "analysis/OrbitalReport.h"
-#include "analysis/ReportForm.h"
 #include "platform/Errors.h"
+#include "ui/ReportForm.h"
 
 #include <QClipboard>
 #include <QFontMetrics>
@@ -180,6 +180,24 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(NeloError, EgMenuItemClick(dlg, {temp.filePath(QStringLiteral("gone.out"))}));
         QCOMPARE(dlg.showings, 0);
         QCOMPARE(dlg.MemoText(), QString());
+    }
+
+    // An error names the file it came from, unless its text already does.
+    void errorNamesItsFile()
+    {
+        const QString broken = writeFile(QStringLiteral("broken.out"), "not a Firefly output\r\n");
+        const QString gone = temp.filePath(QStringLiteral("gone.out"));
+        for (const auto &[path, start] : {std::pair(broken, broken + ": Marker line \""),
+                                          std::pair(gone, "Cannot open file \"" + gone + '"')}) {
+            RecordingHLDlg dlg;
+            try {
+                EgMenuItemClick(dlg, {path});
+                QFAIL("no error");
+            } catch (const NeloError &error) {
+                QVERIFY2(error.message().startsWith(start) && error.message().count(path) == 1,
+                         qPrintable(error.message()));
+            }
+        }
     }
 
     void nothingSelectedShowsAnEmptyMemo()

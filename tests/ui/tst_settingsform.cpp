@@ -16,6 +16,7 @@
 #include <QTabWidget>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 Q_DECLARE_METATYPE(TJobSettings)
@@ -404,13 +405,14 @@ private slots:
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QString>("suffix");
         QTest::addColumn<bool>("matchEveryFile");
-        QTest::newRow("Firefly") << "EXEBtn" << "EXEFile" << "Firefly executable (*.exe)|*.exe" << "exe" << true;
+        // Linux programs carry no extension: a typed program name gets none.
+        QTest::newRow("Firefly") << "EXEBtn" << "EXEFile" << "Firefly executable (*.exe)|*.exe" << "" << true;
         QTest::newRow("library") << "LibBtn" << "LibFile" << "External basis set library file (*.lib) | *.lib"
                                  << "lib" << false;
-        QTest::newRow("text editor") << "TxtBtn" << "TextFile" << "Text Editor executable (*.exe)|*.exe" << "exe"
+        QTest::newRow("text editor") << "TxtBtn" << "TextFile" << "Text Editor executable (*.exe)|*.exe" << ""
                                      << true;
         QTest::newRow("molecule editor") << "MolBtn" << "MolFile" << "Molecule Editor executable (*.exe)|*.exe"
-                                         << "exe" << true;
+                                         << "" << true;
     }
     void filePickers()
     {
@@ -580,32 +582,69 @@ private slots:
             QCOMPARE(dlg->findChild<QWidget *>(QLatin1String(name))->parentWidget(), group);
     }
 
+    // The output-file buttons stand inside their frame, and the options field
+    // ends above the page's edge.
+    void controlsClearTheirFrames()
+    {
+        showDialog();
+        auto *group = control<QGroupBox>("OFRadioGroup");
+        const QRect inside = group->contentsRect();
+        for (const char *name : {"OFOutItem", "OFNumberedItem", "OFAskItem"}) {
+            const QRect button = control<QRadioButton>(name)->geometry();
+            QVERIFY2(button.top() >= inside.top() && button.bottom() <= inside.bottom(), name);
+        }
+        QVERIFY(edit("CmdOptEdit")->geometry().bottom() + 6 < control<QWidget>("FireflyPage")->height());
+    }
+
+    // Tab and Shift+Tab, pressed, walk the page in the described order; a
+    // group of radio buttons is one stop, on its selected button.
     void tabOrder_data()
     {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<bool>("autoDir");
+        QTest::addColumn<int>("outputFormat");
         QTest::addColumn<QStringList>("order");
-        QTest::newRow("Firefly page")
-            << QStringList{"InstancesEdit", "InstancesUpDown", "OFOutItem", "OFNumberedItem", "OFAskItem",
-                           "EXEFile", "EXEBtn", "CmdOptEdit", "DirListBox", "ACRadioButton", "DirBtn", "AddBtn",
-                           "RemoveBtn", "ListRadioButton", "AutoDirEdit", "LibFile", "LibBtn", "RoptCheckBox",
-                           "FoptCheckBox", "PoptCheckBox"};
-        QTest::newRow("Other page") << QStringList{"TextFile", "TxtBtn", "MolFile", "MolBtn", "CopyClCB"};
+        const QStringList head{"InstancesEdit", "InstancesUpDown"};
+        const QStringList middle{"EXEFile", "EXEBtn", "CmdOptEdit", "DirListBox"};
+        const QStringList tail{"AutoDirEdit", "LibFile", "LibBtn", "RoptCheckBox", "FoptCheckBox", "PoptCheckBox"};
+        const QStringList buttons{"DirBtn", "AddBtn", "RemoveBtn"};
+        QTest::newRow("list, .out") << 0 << false << 0
+                                    << head + QStringList{"OFOutItem"} + middle + buttons
+                                           + QStringList{"ListRadioButton"} + tail;
+        QTest::newRow("auto create, _N.out") << 0 << true << 1
+                                             << head + QStringList{"OFNumberedItem"} + middle
+                                                    + QStringList{"ACRadioButton"} + buttons + tail;
+        QTest::newRow("list, ?") << 0 << false << 2
+                                 << head + QStringList{"OFAskItem"} + middle + buttons
+                                        + QStringList{"ListRadioButton"} + tail;
+        QTest::newRow("Other page") << 1 << false << 0
+                                    << QStringList{"TextFile", "TxtBtn", "MolFile", "MolBtn", "CopyClCB"};
     }
     void tabOrder()
     {
+        QFETCH(int, page);
+        QFETCH(bool, autoDir);
+        QFETCH(int, outputFormat);
         QFETCH(QStringList, order);
-        // Follow the focus chain from the first control, keeping tab stops.
-        QWidget *widget = dlg->findChild<QWidget *>(order.first());
-        QVERIFY(widget);
-        QStringList chain;
-        while (chain.size() < order.size()) {
-            if ((widget->focusPolicy() & Qt::TabFocus) && !widget->objectName().isEmpty()
-                && !widget->objectName().startsWith(QLatin1String("qt_")))
-                chain << widget->objectName();
-            widget = widget->nextInFocusChain();
-            if (widget->objectName() == order.first())
-                break;
-        }
-        QCOMPARE(chain, order);
+        settings = sampleSettings();
+        settings.AutoDir = autoDir;
+        settings.OutputFormat = quint8(outputFormat);
+        showDialog();
+        dlg->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
+        control<QTabWidget>("PageControl1")->setCurrentIndex(page);
+        dlg->findChild<QWidget *>(order.first())->setFocus();
+        const auto walk = [](Qt::Key key, qsizetype stops) {
+            QStringList visited{QApplication::focusWidget()->objectName()};
+            while (visited.size() < stops) {
+                QTest::keyClick(QApplication::focusWidget(), key);
+                visited << QApplication::focusWidget()->objectName();
+            }
+            return visited;
+        };
+        QCOMPARE(walk(Qt::Key_Tab, order.size()), order);
+        std::reverse(order.begin(), order.end());
+        QCOMPARE(walk(Qt::Key_Backtab, order.size()), order);
     }
 };
 

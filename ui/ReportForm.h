@@ -46,8 +46,9 @@ private:
 
 // The HOMO-LUMO command over the selected output files, in list order: empties
 // the memo, appends one report line per file and shows the dialog. The first
-// file that does not yield a line ends the command with its error (the lines
-// already added stay in the memo; the dialog is not shown).
+// file that does not yield a line ends the command with its error, led by the
+// file's path (the lines already added stay in the memo; the dialog is not
+// shown).
 void EgMenuItemClick(THLDlg &dialog, const QStringList &selectedPaths);
 
 // The texts of a list's selected entries, in list order (not in the order

@@ -1,8 +1,9 @@
-#include "analysis/ReportForm.h"
+#include "ui/ReportForm.h"
 
 #include "ui_ReportForm.h"
 
 #include "analysis/OrbitalReport.h"
+#include "platform/Errors.h"
 #include "ui/FormUtils.h"
 
 #include <QClipboard>
@@ -85,8 +86,16 @@ void EgMenuItemClick(THLDlg &dialog, const QStringList &selectedPaths)
     // An error ends the command here: the lines already added stay, the
     // remaining files are not read and the dialog is not shown.
     // The numbers are ASCII; the name is in the file system's encoding.
-    for (const QString &path : selectedPaths)
-        dialog.AppendLine(QFile::decodeName(ExtractOrbitalReport(path)));
+    for (const QString &path : selectedPaths) {
+        try {
+            dialog.AppendLine(QFile::decodeName(ExtractOrbitalReport(path)));
+        } catch (NeloError &error) {
+            // Name the file, as nelo-analyze does, unless the text names it already.
+            if (!error.message().contains(path))
+                error.Prepend(path + QStringLiteral(": "));
+            throw;
+        }
+    }
     dialog.ShowModal();
 }
 
