@@ -192,3 +192,33 @@ QByteArrayList LoadTextLines(const QString &fileName)
 {
     return SplitTextLines(LoadFileBytes(fileName));
 }
+
+CrLfFileText::CrLfFileText(const QString &fileName) : m_file(fileName)
+{
+    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(shownName(fileName), m_file.errorString()));
+    const qint64 size = m_file.size();
+    uchar *const map = size > 0 ? m_file.map(0, size) : nullptr;
+    if (!map) {
+        m_file.close();
+        m_text = LoadCrLfText(fileName);
+    } else {
+        // Comes back as it is, no copy, when its lines all end with CR LF.
+        m_text = NormaliseLineEnds(QByteArray::fromRawData(reinterpret_cast<const char *>(map), qsizetype(size)));
+        if (m_text.constData() == reinterpret_cast<const char *>(map)) {
+            m_map = map;
+            m_view = std::string_view(m_text.constData(), std::size_t(size));
+            return;
+        }
+        m_file.unmap(map);
+        m_file.close();
+    }
+    m_view = std::string_view(m_text.constData(), std::size_t(m_text.size()));
+}
+
+CrLfFileText::~CrLfFileText()
+{
+    m_text.clear(); // before the bytes it may point into go
+    if (m_map)
+        m_file.unmap(m_map);
+}
