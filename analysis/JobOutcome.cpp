@@ -27,14 +27,14 @@ public:
     // Reads `length` bytes from `offset` into `into`; throws on failure.
     using Read = std::function<void(qint64 offset, char *into, qint64 length)>;
 
-    BackwardLines(qint64 size, char lastByte, Read read)
-        : m_read(std::move(read)), m_end(size > 0 && lastByte == '\n' ? size - 1 : size), m_bufferStart(size),
-          m_done(size == 0)
+    BackwardLines(qint64 size, Read read)
+        : m_read(std::move(read)), m_end(size), m_bufferStart(size), m_done(size == 0)
     {
     }
 
-    // The previous line's first bytes (its line end excluded, a CR before
-    // the LF dropped when the whole line is there); false before the first.
+    // The previous line's first bytes (up to its LF, so a line ended by
+    // CR LF keeps its CR); false before the first line. A text that ends
+    // with LF has an empty line after it, the first one returned.
     bool Previous(std::string_view &head)
     {
         if (m_done)
@@ -47,8 +47,6 @@ public:
                 const qint64 start = lf ? static_cast<const char *>(lf) - data + 1 : 0;
                 m_lineStart = m_bufferStart + start;
                 head = std::string_view(data + start, std::size_t(std::min<qint64>(searched - start, LineHead)));
-                if (m_end - m_lineStart == qint64(head.size()) && !head.empty() && head.back() == '\r')
-                    head.remove_suffix(1);
                 m_end = m_lineStart - 1;
                 m_done = m_lineStart == 0;
                 return true;
@@ -282,10 +280,9 @@ bool OutcomeSucceeded(JobOutcome outcome)
 
 OutcomeReport ClassifyOutputText(std::string_view text, const ProcessEnd &end)
 {
-    BackwardLines lines(qint64(text.size()), text.empty() ? '\0' : text.back(),
-                        [text](qint64 offset, char *into, qint64 length) {
-                            std::memcpy(into, text.data() + offset, std::size_t(length));
-                        });
+    BackwardLines lines(qint64(text.size()), [text](qint64 offset, char *into, qint64 length) {
+        std::memcpy(into, text.data() + offset, std::size_t(length));
+    });
     return classify(lines, qint64(text.size()), end);
 }
 
@@ -306,9 +303,6 @@ OutcomeReport ClassifyJobOutcome(const QString &outputFile, const ProcessEnd &en
             throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(shownName(outputFile), file.errorString()));
     };
     const qint64 size = file.size();
-    char last = '\0';
-    if (size > 0)
-        read(size - 1, &last, 1);
-    BackwardLines lines(size, last, read);
+    BackwardLines lines(size, read);
     return classify(lines, size, end);
 }

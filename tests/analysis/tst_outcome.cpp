@@ -37,6 +37,12 @@ QByteArray filler(qsizetype bytes)
     return line.repeated(bytes / line.size() + 1);
 }
 
+// Exactly `bytes` bytes of such lines, the last one ended.
+QByteArray exactly(qsizetype bytes)
+{
+    return filler(bytes).left(bytes - 2) + "\r\n";
+}
+
 const QString Samples = QStringLiteral(NELO_SAMPLES_DIR);
 
 // Step, energy, largest and RMS gradient of each step entry of the scanner.
@@ -94,6 +100,11 @@ private slots:
         QTest::newRow("a line of 2 MiB between located and the end")
             << lines({Step, Located, QByteArray(2 << 20, 'x'), Normal}) << exited0 << QByteArray("converged")
             << Located.trimmed();
+        // The first read is the last 64 KiB: its start falls inside the located line.
+        const qsizetype after = 64 * 1024 - 20 - (Normal.size() + 2);
+        QTest::newRow("located line across the start of the first read")
+            << lines({Step, Located}) + exactly(after) + lines({Normal}) << exited0
+            << QByteArray("converged") << Located.trimmed();
         QTest::newRow("saddle point") << lines({Step, "      ***** SADDLE POINT LOCATED *****", Normal}) << unknown
                                       << QByteArray("converged") << QByteArray("***** SADDLE POINT LOCATED *****");
         QTest::newRow("too many steps")
@@ -126,6 +137,8 @@ private slots:
                                                  << QByteArray("normal") << normalLine;
         QTest::newRow("aborted") << lines({Step, " last words  "}) + "\r\n" << ProcessEnd::AbortedByUser()
                                  << QByteArray("aborted") << QByteArray("last words");
+        QTest::newRow("aborted within a long line") << "x\r\n" + QByteArray(1000, 'y') << ProcessEnd::AbortedByUser()
+                                                    << QByteArray("aborted") << QByteArray(256, 'y');
         QTest::newRow("aborted after the end") << lines({ScfOk, Normal}) << ProcessEnd::AbortedByUser()
                                                << QByteArray("aborted") << normalLine;
         QTest::newRow("empty") << QByteArray() << exited0 << QByteArray("no-output")
@@ -201,6 +214,14 @@ private slots:
         series.Clear();
         QCOMPARE(series.OptTol(), ConvergenceSeries::DefaultOptTol);
         QVERIFY(!series.OptTolFromOutput() && series.Points().empty());
+
+        // A file is read in pieces of 1 MiB: a step line across two of them.
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath("big.out"),
+                          exactly((1 << 20) - 20)
+                              + lines({Step, "          MAXIMUM GRADIENT =  0.0736070    RMS GRADIENT = 0.0250202"})));
+        QCOMPARE(pointsOf(ReadConvergenceSeries(dir.filePath("big.out"))),
+                 (QList<QList<double>>{{3, -379.7592316, 0.0736070, 0.0250202}}));
     }
 };
 
