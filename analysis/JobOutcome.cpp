@@ -8,27 +8,30 @@
 
 #include <cstring>
 #include <functional>
+#include <vector>
 #include <string.h> // sigabbrev_np, memrchr
 
 namespace {
 
-constexpr qint64 TailBytes = 64 * 1024;
+constexpr qint64 TailBytes = 64 * 1024; // where the termination line is looked for
+constexpr qint64 FirstBlock = 16 * 1024;
 constexpr qint64 MaxBlock = 1024 * 1024;
 constexpr std::size_t LineHead = 256;
 constexpr int ErrorLines = 3;
 
 // The lines of a text from the last to the first, read backwards in blocks
-// (the first one the last TailBytes, then each twice the size of the one
-// before, up to MaxBlock). Only the first LineHead bytes of each line are
-// kept, so a line of any length costs no more memory than that.
+// (the first one the last FirstBlock bytes, then each twice the size of the
+// one before, up to MaxBlock) into one buffer, which the caller may keep for the
+// next text. Only the first LineHead bytes of each line are kept, so a line
+// of any length costs no more memory than that.
 class BackwardLines
 {
 public:
     // Reads `length` bytes from `offset` into `into`; throws on failure.
     using Read = std::function<void(qint64 offset, char *into, qint64 length)>;
 
-    BackwardLines(qint64 size, Read read)
-        : m_read(std::move(read)), m_end(size), m_bufferStart(size), m_done(size == 0)
+    BackwardLines(qint64 size, Read read, std::vector<char> &buffer)
+        : m_read(std::move(read)), m_buffer(buffer), m_end(size), m_bufferStart(size), m_done(size == 0)
     {
     }
 
@@ -40,8 +43,8 @@ public:
         if (m_done)
             return false;
         for (;;) {
-            const qint64 searched = std::max<qint64>(0, std::min(m_end, m_bufferStart + m_buffer.size()) - m_bufferStart);
-            const char *const data = m_buffer.constData();
+            const qint64 searched = std::max<qint64>(0, std::min(m_end, m_bufferStart + m_used) - m_bufferStart);
+            const char *const data = m_buffer.data();
             const void *lf = searched > 0 ? memrchr(data, '\n', std::size_t(searched)) : nullptr;
             if (lf || m_bufferStart == 0) {
                 const qint64 start = lf ? static_cast<const char *>(lf) - data + 1 : 0;
@@ -56,10 +59,11 @@ public:
             const qint64 length = std::min(m_bufferStart, m_block);
             m_block = std::min(2 * m_block, MaxBlock);
             const qint64 kept = std::min<qint64>(searched, LineHead);
-            QByteArray buffer(qsizetype(length + kept), Qt::Uninitialized);
-            m_read(m_bufferStart - length, buffer.data(), length);
-            std::memcpy(buffer.data() + length, data, std::size_t(kept));
-            m_buffer = std::move(buffer);
+            if (m_buffer.size() < std::size_t(length + kept))
+                m_buffer.resize(std::size_t(length + kept));
+            std::memmove(m_buffer.data() + length, m_buffer.data(), std::size_t(kept));
+            m_read(m_bufferStart - length, m_buffer.data(), length);
+            m_used = length + kept;
             m_bufferStart -= length;
         }
     }
@@ -68,10 +72,11 @@ public:
 
 private:
     Read m_read;
-    qint64 m_end;         // where the next line ends (its LF, or the end of the text)
-    QByteArray m_buffer;  // bytes from m_bufferStart on
+    std::vector<char> &m_buffer; // m_used bytes from m_bufferStart on
+    qint64 m_used = 0;
+    qint64 m_end;                // where the next line ends (its LF, or the end of the text)
     qint64 m_bufferStart;
-    qint64 m_block = TailBytes;
+    qint64 m_block = FirstBlock;
     qint64 m_lineStart = 0;
     bool m_done;
 };
@@ -88,22 +93,29 @@ bool contains(std::string_view text, std::string_view part)
     return text.find(part) != std::string_view::npos;
 }
 
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
 std::string_view trimmed(std::string_view text)
 {
-    const std::size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
 }
 
 // What a line of Firefly output says about the end of the job, by the text
 // behind its leading blanks and asterisks.
 Mark markOf(std::string_view line)
 {
-    const std::size_t first = line.find_first_not_of(" *");
-    if (first == std::string_view::npos)
+    std::string_view text = line;
+    while (!text.empty() && (text.front() == ' ' || text.front() == '*'))
+        text.remove_prefix(1);
+    if (text.empty())
         return Mark::None;
-    const std::string_view text = line.substr(first);
     switch (text.front()) {
     case 'E':
         if (startsWith(text, "EXECUTION OF ")) {
@@ -236,6 +248,14 @@ OutcomeReport classify(BackwardLines &lines, qint64 size, const ProcessEnd &end)
     return {JobOutcome::Normal, terminationLine};
 }
 
+// One buffer per thread for all outputs read: classifying many small files
+// costs no memory from the system for each (at most MaxBlock + LineHead).
+std::vector<char> &scratch()
+{
+    thread_local std::vector<char> buffer;
+    return buffer;
+}
+
 QString shownName(const QString &fileName)
 {
     return QDir::toNativeSeparators(fileName);
@@ -282,7 +302,7 @@ OutcomeReport ClassifyOutputText(std::string_view text, const ProcessEnd &end)
 {
     BackwardLines lines(qint64(text.size()), [text](qint64 offset, char *into, qint64 length) {
         std::memcpy(into, text.data() + offset, std::size_t(length));
-    });
+    }, scratch());
     return classify(lines, qint64(text.size()), end);
 }
 
@@ -303,6 +323,6 @@ OutcomeReport ClassifyJobOutcome(const QString &outputFile, const ProcessEnd &en
             throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(shownName(outputFile), file.errorString()));
     };
     const qint64 size = file.size();
-    BackwardLines lines(size, read);
+    BackwardLines lines(size, read, scratch());
     return classify(lines, size, end);
 }

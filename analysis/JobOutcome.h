@@ -9,7 +9,8 @@
 // saw it, from how its process ended.
 //
 // What is read: the output backwards from its end, one line at a time, and
-// only as far back as the decision needs. The termination line ("EXECUTION
+// only as far back as the decision needs (in blocks: the last 16 KiB, then
+// each block twice the one before, up to 1 MiB). The termination line ("EXECUTION
 // OF FIREFLY TERMINATED NORMALLY", or "-ABNORMALLY-" with the error text
 // Firefly writes just above it) is looked for among the lines of the last
 // 64 KiB only; above it, the walk stops at the first line that tells how the
@@ -26,7 +27,8 @@
 // nothing in it changes the decision. Lines end at LF (CR LF or LF); a line
 // is matched by the text that follows its leading blanks and asterisks, as
 // Firefly prints these lines; only the first 256 bytes of a line are looked
-// at. Memory stays below two blocks of 1 MiB, whatever the file's size.
+// at. One buffer per thread, at most 1 MiB whatever the file's size, serves
+// every output read.
 //
 // Decision, first match wins:
 //   Abort pressed during the job                       aborted
