@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
-#include <QFile>
 #include <QString>
 
 #include <cstring>
@@ -83,8 +82,8 @@ public:
     bool IsMapped() const { return m_map != nullptr; }
 
 private:
-    QFile m_file;
-    uchar *m_map = nullptr;
+    void *m_map = nullptr;
+    std::size_t m_mapSize = 0;
     QByteArray m_text;
     std::string_view m_view;
 };

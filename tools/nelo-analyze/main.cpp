@@ -17,9 +17,11 @@
 #include <QJsonObject>
 
 #include <csignal>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -88,20 +90,29 @@ void writeJson(const QJsonObject &object)
     writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
 }
 
-QByteArray escaped(const QByteArray &entry, bool tabs = false)
+// The entry with backslash, CR and LF (and tab, when asked) written as \\,
+// \r, \n (\t), and a line feed after it, into `line` (whose buffer is reused).
+void escapeLine(std::string &line, const QByteArray &entry, bool tabs = false)
 {
-    QByteArray text;
-    text.reserve(entry.size() + 8);
+    line.clear();
+    bool plain = true; // the usual entry: nothing to escape, copied whole
+    for (const char c : entry)
+        plain &= c != '\\' && c != '\r' && c != '\n' && c != '\t';
+    if (plain) {
+        line.append(entry.constData(), std::size_t(entry.size()));
+        line += '\n';
+        return;
+    }
     for (const char c : entry) {
         switch (c) {
-        case '\\': text += "\\\\"; break;
-        case '\r': text += "\\r"; break;
-        case '\n': text += "\\n"; break;
-        case '\t': text += tabs ? "\\t" : "\t"; break;
-        default: text += c; break;
+        case '\\': line += "\\\\"; break;
+        case '\r': line += "\\r"; break;
+        case '\n': line += "\\n"; break;
+        case '\t': line += tabs ? "\\t" : "\t"; break;
+        default: line += c; break;
         }
     }
-    return text;
+    line += '\n';
 }
 
 QString latin1(const QByteArray &bytes)
@@ -163,9 +174,13 @@ int main(int argc, char *argv[])
         std::fputs(Usage, stderr);
         return 2;
     }
-    // Many small writes into a pipe or file: fewer, larger ones.
+    // Many small writes into a pipe or file: fewer, larger ones, and a pipe
+    // that holds more of them before the reader has to take its turn.
     if (!::isatty(STDOUT_FILENO))
         std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
+#ifdef F_SETPIPE_SZ
+    ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1024 * 1024); // fails harmlessly on anything but a pipe
+#endif
     struct sigaction onBus = {};
     onBus.sa_handler = shrunkWhileRead;
     ::sigaction(SIGBUS, &onBus, nullptr);
@@ -174,12 +189,13 @@ int main(int argc, char *argv[])
     if (progress) {
         GeometryScanner scanner;
         QJsonArray entries;
+        std::string line;
         const auto sink = [&](const QByteArray &entry) {
             if (json) {
                 entries.append(latin1(entry));
             } else {
-                writeOut(escaped(entry));
-                writeOut("\n");
+                escapeLine(line, entry);
+                std::fwrite(line.data(), 1, line.size(), stdout);
             }
         };
         for (int i = first; i < argc; ++i) {
@@ -202,6 +218,7 @@ int main(int argc, char *argv[])
             });
         }
     } else {
+        std::string line;
         for (int i = first; i < argc; ++i) {
             allGood &= runForFile(argv[i], json, [&](const QString &fileName) {
                 const OutcomeReport report = ClassifyJobOutcome(fileName);
@@ -212,9 +229,11 @@ int main(int argc, char *argv[])
                                {"outcome", QLatin1String(keyword.data(), qsizetype(keyword.size()))},
                                {"text", OutcomeText(report.outcome)},
                                {"reason", latin1(report.reason)}});
-                else
+                else {
+                    escapeLine(line, report.reason, true);
                     writeOut(QByteArray(argv[i]) + '\t' + QByteArray(keyword.data(), qsizetype(keyword.size())) + '\t'
-                             + escaped(report.reason, true) + '\n');
+                             + QByteArray(line.data(), qsizetype(line.size())));
+                }
             });
         }
     }
