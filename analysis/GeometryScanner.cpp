@@ -76,13 +76,22 @@ private:
 // `count` bytes of the text from `start` (0-based), clamped to the text: a
 // start before the first byte starts at the first byte and keeps its full
 // count; a copy that would run past the end stops there.
-QByteArray clampedCopy(std::string_view text, std::ptrdiff_t start, std::size_t count)
+std::string_view clampedPiece(std::string_view text, std::ptrdiff_t start, std::size_t count)
 {
     const std::size_t from = start < 0 ? 0 : static_cast<std::size_t>(start);
-    if (from >= text.size())
-        return QByteArray();
-    const std::string_view piece = text.substr(from, count);
-    return QByteArray(piece.data(), static_cast<qsizetype>(piece.size()));
+    return from >= text.size() ? std::string_view() : text.substr(from, count);
+}
+
+// Sets `to` to prefix + piece in its own buffer, which is reused when no
+// copy of the old text is held elsewhere: an entry costs no allocation then.
+void assign(QByteArray &to, std::string_view prefix, std::string_view piece)
+{
+    to.resize(qsizetype(prefix.size() + piece.size()));
+    char *const data = to.data();
+    if (!prefix.empty()) // an empty view may have no bytes at all to point to
+        std::memcpy(data, prefix.data(), prefix.size());
+    if (!piece.empty())
+        std::memcpy(data + prefix.size(), piece.data(), piece.size());
 }
 
 } // namespace
@@ -104,13 +113,14 @@ void GeometryScanner::ScanGeometryProgress(std::string_view text, const Sink &si
             const std::size_t a = step.findFrom(p);
             if (a != NotFound) {
                 // "STEP " and 32 bytes from the marker's "=" sign.
-                m_stepPrefix = "STEP " + clampedCopy(text, static_cast<std::ptrdiff_t>(a) + 8, 32);
+                assign(m_stepPrefix, "STEP ", clampedPiece(text, static_cast<std::ptrdiff_t>(a) + 8, 32));
                 p = a + 10;
             }
             hit = gradient.findFrom(p);
             if (hit != NotFound) {
                 // The four bytes before the marker, the marker and 39 after it.
-                m_logLine = m_stepPrefix + clampedCopy(text, static_cast<std::ptrdiff_t>(hit) - 4, 61);
+                assign(m_logLine, std::string_view(m_stepPrefix.constData(), std::size_t(m_stepPrefix.size())),
+                       clampedPiece(text, static_cast<std::ptrdiff_t>(hit) - 4, 61));
             } else {
                 hit = end.findFrom(p);
                 if (hit == NotFound)

@@ -235,6 +235,12 @@ private slots:
         for (const QByteArray &line : SplitTextLines(file))
             joined += line + "\r\n";
         QCOMPARE(joined, text);
+        // Read from a file: the file itself, mapped, where it already is that text.
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath("f.out"), file));
+        const CrLfFileText read(dir.filePath("f.out"));
+        QCOMPARE(QByteArray(read.View().data(), qsizetype(read.View().size())), text);
+        QCOMPARE(read.IsMapped(), file == text && !file.isEmpty());
     }
 
     // Splitting and the CR LF form against a byte-by-byte reading of the rule.
