@@ -81,6 +81,7 @@ public:
     QString JobText(int index) const override { return jobs.at(index); }
     bool JobChecked(int) const override { return true; }
     void DeleteJob(int index) override { jobs.removeAt(index); }
+    void InsertJob(int index, const QString &path, bool) override { jobs.insert(index, path); }
     void ClearDone() override {}
     void AppendDone(const QString &) override {}
     void SetOutLabCaption(const QString &) override {}

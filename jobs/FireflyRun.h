@@ -64,6 +64,11 @@ public:
     // Whether runs go on after Nelo ends (Exit is then allowed during a run,
     // and a later start follows them again).
     virtual bool RunsOutliveNelo() const = 0;
+    // What a refused start means. Here it concerns one job (its program
+    // cannot start): the job is dropped and the next one taken. A cluster's
+    // refusal (sbatch refused, the controller unreachable) concerns every
+    // job: the entry goes back into the queue and no further job starts.
+    virtual bool RefusalStopsRun() const { return RunsOutliveNelo(); }
 };
 
 // Runs on this computer: a child process each, one at a time.

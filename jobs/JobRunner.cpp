@@ -150,7 +150,8 @@ void JobRunner::RunBtnClick()
 {
     if (m_running)
         return;
-    run(m_chooseBackend ? m_chooseBackend() : *m_local, true);
+    IExecutionBackend *backend = m_chooseBackend ? m_chooseBackend() : nullptr;
+    run(backend ? *backend : *m_local, true);
     if (!m_detached && m_window.PowerOffChecked())
         ShutdownSystem();
 }
@@ -182,6 +183,7 @@ void JobRunner::run(IExecutionBackend &backend, bool takeFromQueue)
     m_window.SetExitBtnEnabled(m_outlives);
     m_window.SetParseMenuItemTag(1);
     Aborted = false;
+    m_refused = false;
     m_window.ClearDone();
     m_chosen.clear();
     m_jobsModel->Clear();
@@ -210,8 +212,8 @@ void JobRunner::run(IExecutionBackend &backend, bool takeFromQueue)
     for (;;) {
         // The queue is searched afresh before every job: entries added,
         // ticked, unticked or removed meanwhile count from the next one.
-        while (takeFromQueue && !Aborted && !m_detached && int(m_active.size()) < backend.JobsAtOnce()
-               && takeNext(backend)) {
+        while (takeFromQueue && !Aborted && !m_detached && !m_refused
+               && int(m_active.size()) < backend.JobsAtOnce() && takeNext(backend)) {
         }
         if (m_active.empty() || m_detached)
             break;
@@ -250,14 +252,24 @@ bool JobRunner::takeNext(IExecutionBackend &backend)
         && outputInUse(MakeOutputName(m_window.JobText(JobIndex), 0)))
         return false;
     InputFileName = m_window.JobText(JobIndex);
+    const int taken = JobIndex;
     m_window.DeleteJob(JobIndex); // the job leaves the queue whatever its outcome
     OutputFileName = MakeOutputName(InputFileName, m_settings.OutputFormat);
     if (Aborted)
         return false; // Abort pressed while the save dialog was open: nothing starts
     if (!m_several)
         m_window.SetOutLabCaption(QStringLiteral("Active Job: ") + OutputFileName);
-    if (!startJob(backend) && !m_several)
+    if (startJob(backend))
+        return true;
+    if (!m_several)
         m_window.SetOutLabCaption(QString());
+    if (backend.RefusalStopsRun()) {
+        // Nothing is lost: the entry is back where it was, and the run
+        // follows the jobs it has until they end.
+        m_window.InsertJob(std::min(taken, m_window.JobCount()), InputFileName, true);
+        m_refused = true;
+        return false;
+    }
     return true;
 }
 

@@ -51,8 +51,8 @@ public:
     JobRunner &operator=(const JobRunner &) = delete;
 
     // Which backend a run uses, asked when Run is pressed; this computer
-    // when none is set.
-    using BackendChooser = std::function<IExecutionBackend &()>;
+    // when there is no chooser or it answers none.
+    using BackendChooser = std::function<IExecutionBackend *()>;
     void SetBackendChooser(BackendChooser chooser);
 
     // The Run button: returns when the queue is exhausted or aborted and
@@ -87,7 +87,7 @@ public:
     // not over); an empty path goes back to the oldest running one.
     void Follow(const QString &output);
     // The jobs of the current (or last) run.
-    RunJobsModel &JobsModel() { return *m_jobsModel; }
+    RunJobsModel &JobsModel() const { return *m_jobsModel; }
 
     // Runs one job (InputFileName -> OutputFileName) to its end; false when
     // Firefly could not be started ("Unable to run Firefly!" and, on a
@@ -164,6 +164,7 @@ private:
     bool m_several = false;    // this run may have several jobs at once
     bool m_outlives = false;   // this run's jobs go on when Nelo ends
     bool m_detached = false;
+    bool m_refused = false;    // the backend refused a start: no further job is taken
     bool m_running = false;
     qint64 m_lastTick = 0;
     FinishedJobSink m_finishedJobSink;

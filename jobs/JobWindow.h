@@ -37,6 +37,8 @@ public:
     virtual QString JobText(int index) const = 0;
     virtual bool JobChecked(int index) const = 0;
     virtual void DeleteJob(int index) = 0;
+    // Puts an entry back (a job the cluster refused), before `index`.
+    virtual void InsertJob(int index, const QString &path, bool checked) = 0;
 
     // Processed list (DoneListBox)
     virtual void ClearDone() = 0;

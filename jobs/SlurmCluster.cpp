@@ -4,11 +4,13 @@
 #include "platform/Errors.h"
 #include "platform/Notices.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
+#include <QTemporaryFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -161,6 +163,26 @@ QString SlurmCluster::LogFileFor(const QString &output)
     return (dot > nameStart ? output.left(dot) : output) + QStringLiteral(".slurm.log");
 }
 
+QString SlurmCluster::BatchScriptFile()
+{
+    // sbatch reads the script when a job is submitted and keeps its own
+    // copy: one file for the session, written from the copy built into
+    // Nelo, serves every job.
+    static QTemporaryFile file(QDir::tempPath() + QStringLiteral("/nelo-exec-XXXXXX.sh"));
+    if (file.isOpen())
+        return file.fileName();
+    QFile script(QStringLiteral(":/slurm/nelo-exec.sh"));
+    if (!script.open(QIODevice::ReadOnly) || !file.open())
+        return {};
+    const QByteArray bytes = script.readAll();
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        file.close();
+        return {};
+    }
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return file.fileName();
+}
+
 SlurmCluster::Answer SlurmCluster::Run(const QString &program, const QStringList &arguments, int timeoutMs)
 {
     QProcess process;
@@ -203,9 +225,10 @@ bool SlurmCluster::Submit(const std::shared_ptr<Job> &job, const FireflyInvocati
 {
     // A log left by an earlier job of the same name must not be taken for this one's.
     QFile::remove(job->record.log);
+    const QString script = m_batchScript.isEmpty() ? BatchScriptFile() : m_batchScript;
     const QStringList arguments =
         SbatchArguments(m_settings, m_jobSettings.CPUcores, QFileInfo(job->record.input).completeBaseName(),
-                        job->record.log, m_batchScript, invocation);
+                        job->record.log, script, invocation);
     count(QStringLiteral("sbatch"));
     const Answer answer = Run(QStringLiteral("sbatch"), arguments);
     const QString id = answer.ok ? ParseSbatchJobId(answer.out) : QString();

@@ -45,9 +45,9 @@ class SlurmCluster : public QObject, public IExecutionBackend
 
 public:
     // Settings are read when they are used, so changes made between jobs
-    // apply from the next job on.
+    // apply from the next job on. No batch script given: Nelo's own.
     SlurmCluster(const TClusterSettings &settings, const TJobSettings &jobSettings, QString stateFile,
-                 QString batchScript, QObject *parent = nullptr);
+                 QString batchScript = {}, QObject *parent = nullptr);
     ~SlurmCluster() override;
 
     std::unique_ptr<IFireflyRun> NewRun(const QString &input, const QString &output) override;
@@ -67,6 +67,9 @@ public:
 
     // Slurm's own stdout and stderr of a job go here.
     static QString LogFileFor(const QString &output);
+    // Nelo's batch script, which only execs its arguments, as a file that
+    // sbatch can read (empty text when none can be written).
+    static QString BatchScriptFile();
 
     // A Slurm command run to its end, handling events meanwhile (sbatch,
     // and sinfo for the settings dialog's test).

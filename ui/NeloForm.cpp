@@ -1,7 +1,10 @@
 #include "ui/NeloForm.h"
 #include "ui_NeloForm.h"
 
+#include "jobs/ClusterState.h"
 #include "jobs/JobRunner.h"
+#include "jobs/RunJobsModel.h"
+#include "jobs/SlurmCluster.h"
 #include "platform/Dialogs.h"
 #include "platform/LogindPowerOff.h"
 #include "platform/ErrorReport.h"
@@ -15,6 +18,9 @@
 #include <NeloVersion.h>
 
 #include <QAbstractButton>
+#include <QHeaderView>
+#include <QSortFilterProxyModel>
+#include <QTableView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -38,6 +44,9 @@ namespace {
 
 const QString InputFilter = QStringLiteral("Firefly input files (*.inp)|*.inp|All files (*.*)|*.*");
 const char TagProperty[] = "Tag";
+// The output pane's height in the window's design: panels added below it
+// never make it smaller.
+constexpr int PaneDesignHeight = 255;
 
 QFont fixedFont(int pixelSize)
 {
@@ -99,6 +108,11 @@ TForm1::TForm1(Environment environment, QWidget *parent)
     ui->setupUi(this);
     setUpControls();
     m_runner = std::make_unique<JobRunner>(m_settings, *this, *m_env.clipboard, *m_env.powerOff, m_scanner);
+    m_slurm = std::make_unique<SlurmCluster>(m_cluster, m_settings, ClusterStateFilePath(m_env.settingsFile));
+    m_runner->SetBackendChooser([this]() -> IExecutionBackend * {
+        return m_cluster.RunOn == TClusterSettings::Where::Slurm ? m_slurm.get() : nullptr;
+    });
+    setUpJobsView();
     connectHandlers();
 }
 
@@ -192,6 +206,7 @@ void TForm1::FormCreate()
     SettingsDlg = new TSettingsDlg(m_settings, this);
     SettingsDlg->setObjectName(QStringLiteral("SettingsDlg"));
     LoadSettings(m_settings, m_env.settingsFile);
+    LoadClusterSettings(m_cluster, m_env.settingsFile);
     // Without Firefly or its working directories nothing can run: ask first,
     // before the main window is ever shown. Nelo goes on whatever the answer.
     if (m_settings.EXEFile.isEmpty() || m_settings.DirList.isEmpty())
@@ -211,10 +226,7 @@ void TForm1::FormCreate()
 
 void TForm1::AddJob(const QString &path)
 {
-    auto *item = new QListWidgetItem(path);
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-    item->setCheckState(Qt::Checked);
-    ui->JobListBox->addItem(item);
+    InsertJob(ui->JobListBox->count(), path, true);
 }
 
 void TForm1::JobListWndProc(const QList<QUrl> &dropped)
@@ -340,10 +352,30 @@ void TForm1::AboutBtnClick()
 
 void TForm1::ExitBtnClick()
 {
+    // Cluster jobs go on without Nelo; the next start follows them again.
+    const int onCluster = m_runner->JobsOutliveNelo() ? m_runner->ActiveJobCount() : 0;
+    if (onCluster > 0
+        && !Notices::Confirm(QStringLiteral("%1 jobs keep running on the cluster; Nelo will follow them again when "
+                                            "it starts").arg(onCluster)))
+        return;
     // A settings file that cannot be written ends the handler here with
     // "Unable to write to ...": Nelo keeps running, and Exit can be tried again.
-    SaveSettings(m_settings, m_env.settingsFile);
+    SaveSettings(m_settings, &m_cluster, m_env.settingsFile);
+    m_runner->Detach();
     m_env.quit();
+}
+
+void TForm1::ResumeClusterJobs()
+{
+    const ClusterStateLoad saved = m_slurm->SavedJobs();
+    if (!saved.problem.isEmpty())
+        Notices::ShowNotice(saved.problem);
+    if (saved.jobs.isEmpty() || m_runner->IsRunning())
+        return;
+    std::vector<JobRunner::Adopted> jobs;
+    for (const ClusterJobRecord &record : saved.jobs)
+        jobs.push_back({record.input, record.output, m_slurm->Adopt(record)});
+    m_runner->Resume(*m_slurm, std::move(jobs));
 }
 
 // --- the window --------------------------------------------------------------
@@ -451,6 +483,65 @@ void TForm1::ShowOutGeoBtnClick()
     OpenInViewer(ViewerKind::MoleculeEditor, m_settings.MolFile, focusedEntry(ui->DoneListBox));
 }
 
+// --- the run panel: the jobs of a run ----------------------------------------------
+
+void TForm1::setUpJobsView()
+{
+    auto *sorted = new QSortFilterProxyModel(this);
+    sorted->setSourceModel(&m_runner->JobsModel());
+    sorted->setSortRole(RunJobsModel::SortRole);
+    QTableView *view = ui->JobsView;
+    view->setModel(sorted);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setDefaultSectionSize(QFontMetrics(view->font()).height() + 4);
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    view->horizontalHeader()->setSectionResizeMode(RunJobsModel::InputColumn, QHeaderView::Stretch);
+    // Running jobs first, the longest running on top: the ones a chemist
+    // looks at while the day goes on.
+    view->sortByColumn(RunJobsModel::StateColumn, Qt::AscendingOrder);
+    // The pane follows the job the user picks.
+    connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this, view](const QModelIndex &row) {
+        if (row.isValid())
+            m_runner->Follow(view->model()->data(row, RunJobsModel::OutputRole).toString());
+    });
+    const auto summary = [this] { updateJobsSummary(); };
+    connect(&m_runner->JobsModel(), &QAbstractItemModel::rowsInserted, this, summary);
+    connect(&m_runner->JobsModel(), &QAbstractItemModel::modelReset, this, summary);
+    connect(&m_runner->JobsModel(), &QAbstractItemModel::dataChanged, this, summary);
+    connect(m_slurm.get(), &SlurmCluster::jobsChanged, this, summary);
+}
+
+void TForm1::updateJobsSummary()
+{
+    QString text = m_runner->JobsModel().Summary();
+    const QString problem = m_slurm->Problem();
+    if (!problem.isEmpty())
+        text += QStringLiteral(" \u2014 Slurm: ") + problem;
+    if (ui->JobsSummary->text() != text)
+        ui->JobsSummary->setText(text);
+}
+
+void TForm1::ShowJobsView(bool shown)
+{
+    ui->JobsPanel->setVisible(shown);
+    showRunPanel();
+}
+
+// The panel below the output pane shows while it has something to show; the
+// pane keeps at least its designed height.
+void TForm1::showRunPanel()
+{
+    const bool wanted = !ui->JobsPanel->isHidden();
+    if (wanted == !ui->RunPanel->isHidden())
+        return;
+    ui->RunPanel->setVisible(wanted);
+    if (!wanted)
+        return;
+    const int total = ui->PaneSplitter->height();
+    const int pane = std::max(PaneDesignHeight, total / 2);
+    ui->PaneSplitter->setSizes({pane, std::max(0, total - pane)});
+}
+
 // --- IJobWindow ------------------------------------------------------------------
 
 void TForm1::ClearLog()
@@ -551,6 +642,14 @@ bool TForm1::JobChecked(int index) const
 void TForm1::DeleteJob(int index)
 {
     delete ui->JobListBox->takeItem(index);
+}
+
+void TForm1::InsertJob(int index, const QString &path, bool checked)
+{
+    auto *item = new QListWidgetItem(path);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    ui->JobListBox->insertItem(index, item);
 }
 
 void TForm1::ClearDone()

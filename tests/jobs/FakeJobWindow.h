@@ -93,6 +93,11 @@ public:
         calls << QStringLiteral("Take ") + jobs.at(index).path;
         jobs.removeAt(index);
     }
+    void InsertJob(int index, const QString &path, bool checked) override
+    {
+        calls << QStringLiteral("Put back ") + path;
+        jobs.insert(index, {path, checked});
+    }
     void ClearDone() override
     {
         done.clear();
