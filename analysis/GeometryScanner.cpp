@@ -28,13 +28,14 @@ constexpr std::size_t NotFound = std::string_view::npos;
 // A marker holding a sign ("NSERCH=", "MAXIMUM GRADIENT =") is found by that
 // byte: signs are rare in Firefly output (about one in 500 bytes), so memchr
 // skips to the few candidates at vector speed and a compare settles each.
-// memmem can skip at most a marker's length at a time, little for these
-// short markers; the two long markers of letters and blanks it skips well.
+// So is one holding a Q ("EQUILIBRIUM GEOMETRY LOCATED"), rarer still (one in
+// several kilobytes). memmem can skip at most a marker's length at a time,
+// little for short markers; the long search-start marker it skips well.
 class MarkerCursor
 {
 public:
     MarkerCursor(std::string_view text, std::string_view marker)
-        : m_text(text), m_marker(marker), m_anchor(marker.find_last_of("=:-()"))
+        : m_text(text), m_marker(marker), m_anchor(anchorOf(marker))
     {
     }
 
@@ -49,6 +50,12 @@ public:
     }
 
 private:
+    static std::size_t anchorOf(std::string_view marker)
+    {
+        const std::size_t sign = marker.find_last_of("=:-()");
+        return sign != NotFound ? sign : marker.find('Q');
+    }
+
     std::size_t find(std::size_t from) const
     {
         const std::size_t size = m_text.size();
