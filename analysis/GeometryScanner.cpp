@@ -1,9 +1,7 @@
 #include "analysis/GeometryScanner.h"
 
 #include "analysis/TextLines.h"
-#include "platform/Errors.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -303,12 +301,8 @@ void ParseOutputFile(GeometryScanner &scanner, const QString &fileName, const Ge
                      qsizetype pieceBytes)
 {
     QFile file(fileName);
-    const auto fail = [&](const char *what) {
-        return EFileError(QStringLiteral("Cannot %1 file \"%2\". %3")
-                              .arg(QLatin1String(what), QDir::toNativeSeparators(fileName), file.errorString()));
-    };
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw fail("open");
+        throw FileError("open", file);
 
     // Each view: the last Kept bytes of the CR LF text so far, then a piece.
     // A read lands behind room for them (and for a CR carried from the read
@@ -336,7 +330,7 @@ void ParseOutputFile(GeometryScanner &scanner, const QString &fileName, const Ge
     for (;;) {
         const qint64 n = file.read(buffer.get() + Kept + 1, qint64(piece));
         if (n < 0)
-            throw fail("read");
+            throw FileError("read", file);
         if (n == 0)
             break;
         char *text = buffer.get() + Kept + 1;

@@ -14,11 +14,6 @@
 
 namespace {
 
-QString shownName(const QString &fileName)
-{
-    return QDir::toNativeSeparators(fileName);
-}
-
 #ifdef Q_OS_LINUX
 // Gives the kernel a memory advice for the whole `unit`-sized, `unit`-aligned
 // blocks inside [from, to); the bytes at either end outside such blocks keep
@@ -135,11 +130,17 @@ QByteArray widenLineEnds(QByteArray text, qsizetype lone, bool unterminated)
 
 } // namespace
 
+EFileError FileError(const char *what, const QFile &file)
+{
+    return EFileError(QStringLiteral("Cannot %1 file \"%2\". %3")
+                          .arg(QLatin1String(what), QDir::toNativeSeparators(file.fileName()), file.errorString()));
+}
+
 QByteArray LoadFileBytes(const QString &fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(shownName(fileName), file.errorString()));
+        throw FileError("open", file);
 
     // One buffer, read into directly, with room for the CR LF that an
     // unterminated last line gets (NormaliseLineEnds then needs no new one).
@@ -153,7 +154,7 @@ QByteArray LoadFileBytes(const QString &fileName)
             bytes.resize(used + qMax<qsizetype>(used / 2, 64 * 1024));
         const qint64 n = file.read(bytes.data() + used, bytes.size() - used);
         if (n < 0)
-            throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(shownName(fileName), file.errorString()));
+            throw FileError("read", file);
         if (n == 0)
             break;
         used += qsizetype(n);

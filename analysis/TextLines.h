@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/Errors.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QFile>
 #include <QString>
 
 #include <cstring>
@@ -47,6 +50,10 @@ QByteArrayList SplitTextLines(const QByteArray &text);
 // The lines of a text as views into it (no copies). The views stay valid as
 // long as the text they look into.
 std::vector<std::string_view> SplitLineViews(std::string_view text);
+
+// The error for a file that cannot be opened or read (`what`: "open",
+// "read"): "Cannot open file "NAME". REASON", the name as the system shows it.
+EFileError FileError(const char *what, const QFile &file);
 
 // The whole file as bytes. Throws EFileError naming the file when it cannot
 // be opened or read.
