@@ -212,6 +212,7 @@ void JobRunner::ShutdownSystem()
 bool JobRunner::RunJob()
 {
     m_window.ClearLog();
+    m_convergence.Clear();
     BuildCommandLine(m_settings, InputFileName, OutputFileName, m_clipboard);
     const FireflyInvocation invocation = BuildInvocation(m_settings, InputFileName, OutputFileName);
 
@@ -259,6 +260,14 @@ bool JobRunner::RunJob()
     }
     if (follower.Finish()) // a last line without line break
         ShowBatch(follower);
+
+    ProcessEnd end = m_process->EndedBySignal() ? ProcessEnd::Signalled(m_process->EndSignal())
+                                                : ProcessEnd::Exited(m_process->ExitStatus());
+    if (Aborted)
+        end = ProcessEnd::AbortedByUser();
+    m_lastFinishedJob = {InputFileName, OutputFileName, end};
+    if (m_finishedJobSink)
+        m_finishedJobSink(m_lastFinishedJob);
     return true;
 }
 
@@ -270,6 +279,7 @@ void JobRunner::ShowBatch(const OutputFollower &follower)
     // answer is -1, the caret stays at the start and the pane shows the start.
     m_window.SetMemoSelection(m_window.MemoLineIndex(OutputFollower::TailLines), 0);
     const QByteArray &batch = follower.Batch();
-    m_scanner.ScanGeometryProgress(std::string_view(batch.constData(), size_t(batch.size())),
-                                   [this](const QByteArray &entry) { m_window.AppendLog(entry); });
+    const std::string_view text(batch.constData(), size_t(batch.size()));
+    m_scanner.ScanGeometryProgress(text, [this](const QByteArray &entry) { m_window.AppendLog(entry); });
+    m_convergence.Feed(text);
 }

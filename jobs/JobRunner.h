@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/ConvergenceSeries.h"
+#include "analysis/JobOutcome.h"
 #include "jobs/CommandLine.h"
 #include "jobs/JobSettings.h"
 #include "jobs/JobWindow.h"
@@ -60,6 +62,25 @@ public:
     // Powers the machine off; a refusal is shown as a notice with its reason.
     void ShutdownSystem();
 
+    // A job whose Firefly ran, once its output has been read to the end: its
+    // paths and how the process ended (Aborted when Abort was pressed during
+    // the job), what ClassifyJobOutcome needs to tell how it ended.
+    struct FinishedJob
+    {
+        QString input;
+        QString output;
+        ProcessEnd end;
+    };
+    using FinishedJobSink = std::function<void(const FinishedJob &job)>;
+    // Called for every such job, before the runner lists its output.
+    void SetFinishedJobSink(FinishedJobSink sink) { m_finishedJobSink = std::move(sink); }
+    // The last such job (empty paths before the first).
+    const FinishedJob &LastFinishedJob() const { return m_lastFinishedJob; }
+
+    // The geometry search of the running job (or of the last one), read from
+    // the same batches as the progress log; emptied when a job starts.
+    const ConvergenceSeries &Convergence() const { return m_convergence; }
+
     // How the monitor waits between polls. The default handles the
     // interface's events while it waits (a nested event loop ended by a
     // timer); a benchmark can put a different wait in its place.
@@ -82,5 +103,8 @@ private:
     GeometryScanner &m_scanner;
     Wait m_wait;
     std::unique_ptr<FireflyProcess> m_process; // the running job, for Abort
+    FinishedJobSink m_finishedJobSink;
+    FinishedJob m_lastFinishedJob;
+    ConvergenceSeries m_convergence;
     bool m_running = false;
 };

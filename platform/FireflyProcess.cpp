@@ -100,6 +100,22 @@ bool FireflyProcess::IsRunning() const
     return m_process && m_process->state() != QProcess::NotRunning;
 }
 
+bool FireflyProcess::EndedBySignal() const
+{
+    return m_process && m_process->exitStatus() == QProcess::CrashExit;
+}
+
+// QProcess reports the signal that ended a program as its exit code.
+int FireflyProcess::ExitStatus() const
+{
+    return m_process && !EndedBySignal() ? m_process->exitCode() : 0;
+}
+
+int FireflyProcess::EndSignal() const
+{
+    return EndedBySignal() ? m_process->exitCode() : 0;
+}
+
 void FireflyProcess::KillGroup()
 {
     if (m_pgid > 0)

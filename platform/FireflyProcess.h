@@ -40,6 +40,12 @@ public:
     // Whether the started program (the group's leader) has not yet ended.
     bool IsRunning() const;
 
+    // How the leader ended, once IsRunning() is false after a start: by a
+    // signal (EndSignal() says which) or with an exit status.
+    bool EndedBySignal() const;
+    int ExitStatus() const;
+    int EndSignal() const;
+
     // SIGKILL to the whole process group at once: the leader and every
     // helper it started, also when the leader itself has already ended.
     // Does nothing before a successful start.

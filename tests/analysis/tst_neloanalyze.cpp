@@ -1,4 +1,7 @@
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -73,6 +76,69 @@ private slots:
         QCOMPARE(run.out, readFile(samples.filePath("expected/" + expected)));
     }
 
+    // How the real jobs ended; the exit status gates on it.
+    void outcomeOfTheRealOutputs()
+    {
+        const QDir samples(QStringLiteral(NELO_SAMPLES_DIR));
+        if (!samples.exists(QStringLiteral("expected")))
+            QSKIP("the real Firefly outputs are not here");
+        const Run run = runTool({"outcome", "dvb_gopt_a.out", "water_mp2.out", "dvb_un_sp.out"}, samples.path());
+        QCOMPARE(run.out, QByteArray("dvb_gopt_a.out\tconverged\t***** EQUILIBRIUM GEOMETRY LOCATED *****\n"
+                                     "water_mp2.out\tnormal\tEXECUTION OF FIREFLY TERMINATED NORMALLY 21:06:13  9-MAY-2014\n"
+                                     "dvb_un_sp.out\tscf-failed\tSCF IS UNCONVERGED, TOO MANY ITERATIONS\n"));
+        QCOMPARE(run.exitCode, 1); // the SCF of dvb_un_sp did not converge
+        QCOMPARE(runTool({"outcome", "dvb_gopt_a.out", "water_mp2.out"}, samples.path()).exitCode, 0);
+    }
+
+    // --json: one object per file, parsed back, holding what the lines hold;
+    // a file that fails gets an object with its error.
+    void jsonObjectsPerFile_data()
+    {
+        QTest::addColumn<QString>("command");
+        for (const char *command : {"progress", "homo-lumo", "outcome"})
+            QTest::newRow(command) << QString::fromLatin1(command);
+    }
+    void jsonObjectsPerFile()
+    {
+        QFETCH(QString, command);
+        const QDir samples(QStringLiteral(NELO_SAMPLES_DIR));
+        if (!samples.exists(QStringLiteral("expected")))
+            QSKIP("the real Firefly outputs are not here");
+        const QStringList files{"dvb_gopt_a.out", "water_mp2.out", "dvb_un_sp.out"};
+        const Run text = runTool(QStringList{command} + files, samples.path());
+        const Run json = runTool(QStringList{command, "--json"} + files + QStringList{"expected"}, samples.path()); // a folder
+        QCOMPARE(json.exitCode, 1);
+        QVERIFY(json.err.startsWith("expected: Cannot open file"));
+        QByteArrayList objects = json.out.split('\n');
+        QCOMPARE(objects.takeLast(), QByteArray());
+        QCOMPARE(objects.size(), files.size() + 1);
+        QByteArray joined; // the lines of the text form, rebuilt from the objects
+        for (qsizetype i = 0; i < objects.size(); ++i) {
+            QJsonParseError error;
+            const QJsonObject o = QJsonDocument::fromJson(objects.at(i), &error).object();
+            QCOMPARE(error.error, QJsonParseError::NoError);
+            QCOMPARE(o.value("file").toString(), i < files.size() ? files.at(i) : QStringLiteral("expected"));
+            if (i == files.size()) {
+                QVERIFY(o.value("error").toString().startsWith("Cannot open file"));
+            } else if (command == "progress") {
+                for (const QJsonValue &entry : o.value("entries").toArray())
+                    joined += entry.toString().toLatin1().replace('\\', "\\\\").replace('\r', "\\r").replace('\n', "\\n") + '\n';
+            } else if (command == "homo-lumo") {
+                joined += o.value("name").toString().leftJustified(15).toLatin1();
+                for (const char *key : {"homo_ev", "lumo_ev", "gap_ev", "total_energy_kcal_mol"}) {
+                    const double v = o.value(key).toDouble();
+                    joined += '\t' + QByteArray(v >= 0 && key[0] != 't' ? "+" : "") + QByteArray::number(v, 'f', 2);
+                }
+                joined += '\n';
+            } else {
+                joined += o.value("file").toString().toLatin1() + '\t' + o.value("outcome").toString().toLatin1() + '\t'
+                          + o.value("reason").toString().toLatin1() + '\n';
+                QVERIFY(!o.value("text").toString().isEmpty());
+            }
+        }
+        QCOMPARE(joined, text.out);
+    }
+
     void progressEscapesLineBreaksAndBackslashes()
     {
         QTemporaryDir dir;
@@ -114,6 +180,7 @@ private slots:
         QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Usage: nelo-analyze COMMAND FILE...\n");
         QTest::newRow("nothing") << QStringList{} << 2 << QByteArray();
         QTest::newRow("command without files") << QStringList{"progress"} << 2 << QByteArray();
+        QTest::newRow("outcome without files") << QStringList{"outcome", "--json"} << 2 << QByteArray();
         QTest::newRow("unknown command") << QStringList{"homo", "x.out"} << 2 << QByteArray();
     }
     void usage()

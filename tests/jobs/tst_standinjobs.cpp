@@ -1,3 +1,4 @@
+#include "analysis/JobOutcome.h"
 #include "platform/Notices.h"
 #include "tests/helpers/Files.h"
 #include "tests/helpers/Processes.h"
@@ -7,6 +8,10 @@
 #include <QFile>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
+
+Q_DECLARE_METATYPE(ProcessEnd)
 
 // Whole jobs with firefly-standin as Firefly: queue to processed list,
 // progress while it runs, Abort with helper processes, crashes, bursts.
@@ -48,6 +53,18 @@ struct Rig : StandinRig
     Rig() : StandinRig(QStringLiteral("jobs 'a' \"b\" $HOME"), WaterInput) {}
 };
 
+// Presses Abort as soon as the geometry search has begun (its first log entry).
+void abortWhenTheSearchBegins(Rig &rig, QTimer &watcher)
+{
+    QObject::connect(&watcher, &QTimer::timeout, [&rig, &watcher] {
+        if (!rig.window.log.isEmpty()) {
+            watcher.stop();
+            rig.runner.AbortBtnClick();
+        }
+    });
+    watcher.start(20);
+}
+
 } // namespace
 
 class tst_StandinJobs : public QObject
@@ -62,6 +79,8 @@ private slots:
     void endedJobsAreListed();
     void aBurstIsDrainedToTheLastLine();
     void abortWhileTheRestIsStillReadCounts();
+    void everyOutcomeThroughTheRunner_data();
+    void everyOutcomeThroughTheRunner();
 
 private:
     QStringList m_notices;
@@ -111,6 +130,12 @@ void tst_StandinJobs::optimisationFromQueueToProcessedList()
     for (const QByteArray &step : log.mid(1, log.size() - 2))
         QVERIFY2(step.startsWith("STEP =") && step.contains("MAXIMUM GRADIENT ="), step.constData());
     QVERIFY(runningAtEntry.first());
+    // The chart's series, read from the same batches: one point per step entry.
+    const std::vector<ConvergencePoint> &points = rig.runner.Convergence().Points();
+    QCOMPARE(qsizetype(points.size()), log.size() - 2);
+    for (size_t k = 0; k < points.size(); ++k)
+        QVERIFY(log.at(qsizetype(k) + 1).contains(QByteArray::number(points[k].energy, 'f', 7) + "    MAXIMUM GRADIENT ="
+                                                  + QByteArray::number(points[k].maxGradient, 'f', 7).rightJustified(11)));
 
     // The pane: the last 100 lines of the file, the caret at the end.
     const QByteArray written = readFile(output);
@@ -128,14 +153,8 @@ void tst_StandinJobs::abortEndsFireflyAndEveryHelper()
     rig.settings.CPUcores = QStringLiteral("3");
     rig.queue(QStringLiteral("first.inp"));
     rig.queue(QStringLiteral("second.inp"));
-    QTimer watcher; // Abort as soon as the geometry search has begun
-    QObject::connect(&watcher, &QTimer::timeout, [&] {
-        if (!rig.window.log.isEmpty()) {
-            watcher.stop();
-            rig.runner.AbortBtnClick();
-        }
-    });
-    watcher.start(20);
+    QTimer watcher;
+    abortWhenTheSearchBegins(rig, watcher);
 
     rig.runner.RunBtnClick();
 
@@ -229,6 +248,75 @@ void tst_StandinJobs::abortWhileTheRestIsStillReadCounts()
     QCOMPARE(rig.window.memo, PaneOf(readFile(rig.job(QStringLiteral("first.out")))));
     QVERIFY(rig.window.done.isEmpty());
     QCOMPARE(rig.window.jobs.size(), 1);
+}
+
+// Each way a job can end, produced by the stand-in through the runner: what
+// the runner reports of the process, and the class read from it and the output.
+void tst_StandinJobs::everyOutcomeThroughTheRunner_data()
+{
+    const auto example = [](const char *name) { return readFile(QStringLiteral(NELO_EXAMPLES_DIR "/") + name); };
+    const QByteArray hf = " $DATA\r\nHF\r\nC1\r\n F 9.0 0 0 0\r\n H 1.0 0 0 0.95\r\n $END\r\n";
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArrayList>("controls"); // NAME=VALUE, or "abort"
+    QTest::addColumn<ProcessEnd>("end");
+    QTest::addColumn<QByteArray>("keyword");
+    QTest::addColumn<QByteArray>("reason"); // its start
+    const ProcessEnd exited0 = ProcessEnd::Exited(0);
+    QTest::newRow("normal") << example("methane-energy.inp") << QByteArrayList() << exited0 << QByteArray("normal")
+                            << QByteArray("EXECUTION OF FIREFLY TERMINATED NORMALLY ");
+    QTest::newRow("converged") << WaterInput << QByteArrayList() << exited0 << QByteArray("converged")
+                               << QByteArray("***** EQUILIBRIUM GEOMETRY LOCATED *****");
+    QTest::newRow("too many steps") << " $CONTRL RUNTYP=OPTIMIZE $END\r\n $STATPT NSTEP=2 $END\r\n" + hf
+                                    << QByteArrayList() << exited0 << QByteArray("not-converged")
+                                    << QByteArray("***** FAILURE TO LOCATE STATIONARY POINT, TOO MANY STEPS TAKEN");
+    QTest::newRow("SCF not converged") << " $CONTRL RUNTYP=ENERGY MAXIT=5 $END\r\n" + hf << QByteArrayList()
+                                       << exited0 << QByteArray("scf-failed")
+                                       << QByteArray("SCF IS UNCONVERGED, TOO MANY ITERATIONS");
+    QTest::newRow("SCF not converged in a search")
+        << " $CONTRL RUNTYP=OPTIMIZE MAXIT=8 $END\r\n" + hf << QByteArrayList() << exited0
+        << QByteArray("scf-failed") << QByteArray("***** FAILURE TO LOCATE STATIONARY POINT, SCF HAS NOT CONVERGED");
+    QTest::newRow("abnormal") << example("ammonium-fails.inp") << QByteArrayList() << ProcessEnd::Exited(1)
+                              << QByteArray("abnormal") << QByteArray("*** ERROR! THE NUMBER OF ELECTRONS (11)");
+    QTest::newRow("aborted") << WaterInput << QByteArrayList{"abort"} << ProcessEnd::AbortedByUser()
+                             << QByteArray("aborted") << QByteArray();
+    QTest::newRow("killed") << WaterInput << QByteArrayList{"FIREFLY_STANDIN_CRASH_AFTER=150"}
+                            << ProcessEnd::Signalled(SIGKILL) << QByteArray("killed") << QByteArray("signal 9 (SIGKILL)");
+    QTest::newRow("crashed") << WaterInput
+                             << QByteArrayList{"FIREFLY_STANDIN_CRASH_AFTER=150", "FIREFLY_STANDIN_CRASH_SIGNAL=SEGV"}
+                             << ProcessEnd::Signalled(SIGSEGV) << QByteArray("killed")
+                             << QByteArray("signal 11 (SIGSEGV)");
+    QTest::newRow("no output") << WaterInput << QByteArrayList{"FIREFLY_STANDIN_NO_OUTPUT=1"} << exited0
+                               << QByteArray("no-output") << QByteArray("no output file");
+}
+
+void tst_StandinJobs::everyOutcomeThroughTheRunner()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArrayList, controls);
+    QFETCH(ProcessEnd, end);
+    QFETCH(QByteArray, keyword);
+    QFETCH(QByteArray, reason);
+    Rig rig;
+    rig.input = input;
+    const bool abort = controls.contains("abort");
+    qputenv("FIREFLY_STANDIN_PACE", abort ? "0.3" : "0.05");
+    for (const QByteArray &control : controls)
+        if (control.contains('='))
+            qputenv(control.left(control.indexOf('=')).constData(), control.mid(control.indexOf('=') + 1));
+    QTimer watcher;
+    if (abort)
+        abortWhenTheSearchBegins(rig, watcher);
+    QList<JobRunner::FinishedJob> finished;
+    rig.runner.SetFinishedJobSink([&](const JobRunner::FinishedJob &job) { finished << job; });
+    rig.queue(QStringLiteral("job.inp"));
+    rig.runner.RunBtnClick();
+
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().output, rig.job(QStringLiteral("job.out")));
+    QCOMPARE(finished.first().end, end);
+    const OutcomeReport report = ClassifyJobOutcome(finished.first().output, finished.first().end);
+    QCOMPARE(QByteArray(OutcomeKeyword(report.outcome).data()), keyword);
+    QVERIFY2(report.reason.startsWith(reason), report.reason.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_StandinJobs)

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
@@ -139,6 +140,8 @@ void tst_FireflyProcess::killGroupEndsHelpersAlsoAfterTheLeaderEnded()
     QVERIFY(helper > 0);
     QVERIFY(QTest::qWaitFor([&] { return !process.IsRunning(); }, 5000));
     QVERIFY(!processEndsWithin(helper, 200)); // the leader is gone, its helper lives on
+    QVERIFY(!process.EndedBySignal());
+    QCOMPARE(process.ExitStatus(), 0);
 
     process.KillGroup();
     QVERIFY(processEndsWithin(helper));
@@ -160,6 +163,8 @@ void tst_FireflyProcess::killGroupEndsARunningLeaderAndItsHelpers()
     process.KillGroup();
     QVERIFY(QTest::qWaitFor([&] { return !process.IsRunning(); }, 5000));
     QVERIFY(processEndsWithin(helper));
+    QVERIFY(process.EndedBySignal());
+    QCOMPARE(process.EndSignal(), SIGKILL);
 }
 
 void tst_FireflyProcess::destructionEndsWhatIsLeft()

@@ -270,21 +270,48 @@ private slots:
         QVERIFY(gradient < 1e-4);
     }
 
-    // Too few steps allowed: the search stops without the end marker.
-    void searchStopsAtNstep()
+    // Too few steps allowed, too few SCF iterations: the search stops
+    // without the end marker, in Firefly's words; the run ends normally.
+    void searchOrScfStopsShort_data()
     {
+        QTest::addColumn<QByteArray>("groups");
+        QTest::addColumn<int>("gradients");
+        QTest::addColumn<QByteArray>("failure");
+        QTest::addColumn<QByteArray>("next");
+        QTest::newRow("too few steps")
+            << QByteArray(" $CONTRL RUNTYP=OPTIMIZE $END\n $STATPT NSTEP=2 $END\n") << 2
+            << QByteArray("          ***** FAILURE TO LOCATE STATIONARY POINT, TOO MANY STEPS TAKEN *****")
+            << QByteArray(" ......END OF GEOMETRY SEARCH......");
+        QTest::newRow("SCF of a single point") << QByteArray(" $CONTRL RUNTYP=ENERGY MAXIT=10 $END\n") << 0
+                                               << QByteArray(" SCF IS UNCONVERGED, TOO MANY ITERATIONS") << QByteArray();
+        QTest::newRow("SCF of a search")
+            << QByteArray(" $CONTRL RUNTYP=OPTIMIZE MAXIT=5 $END\n") << 0
+            << QByteArray("          ***** FAILURE TO LOCATE STATIONARY POINT, SCF HAS NOT CONVERGED *****")
+            << QByteArray(" ......END OF GEOMETRY SEARCH......");
+    }
+    void searchOrScfStopsShort()
+    {
+        QFETCH(QByteArray, groups);
+        QFETCH(int, gradients);
+        QFETCH(QByteArray, failure);
+        QFETCH(QByteArray, next);
         QTemporaryDir dir;
-        const QString input = dir.filePath("short.inp");
+        const QString input = dir.filePath("short.inp"), summaryFile = dir.filePath("summary");
         QFile file(input);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(" $CONTRL RUNTYP=OPTIMIZE $END\n $STATPT NSTEP=2 $END\n $DATA\nHF\nC1\n"
-                   " F 9.0 0 0 0\n H 1.0 0 0 0.95\n $END\n");
+        file.write(groups + " $DATA\nHF\nC1\n F 9.0 0 0 0\n H 1.0 0 0 0.95\n $END\n");
         file.close();
-        const Result r = Run(Contract(input, dir.filePath("short.out"), {"--standin-pace=0"}));
+        const Result r = Run(Contract(input, dir.filePath("short.out"), {"--standin-pace=0", "--standin-summary=" + summaryFile}));
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.output.count("MAXIMUM GRADIENT ="), 2);
+        QCOMPARE(r.output.count("MAXIMUM GRADIENT ="), gradients);
         QVERIFY(!r.output.contains("EQUILIBRIUM GEOMETRY LOCATED"));
-        QVERIFY(r.output.contains("FAILURE TO LOCATE STATIONARY POINT"));
+        const QByteArrayList lines = Lines(r.output);
+        const qsizetype at = lines.indexOf(failure);
+        QVERIFY(at > 0);
+        QCOMPARE(lines.value(at + 1), next);
+        QCOMPARE(r.output.contains("DENSITY CONVERGED"), gradients > 0);
+        QCOMPARE(Summary(summaryFile).value("scf_converged"), QByteArray(gradients > 0 ? "1" : "0"));
+        QVERIFY(lines.last().startsWith(" EXECUTION OF FIREFLY TERMINATED NORMALLY "));
     }
 
     void crlfAndDeterminism()

@@ -270,6 +270,12 @@ Model BuildModel(const InputDeck &deck, std::uint64_t seed)
             model.converged = false;
         }
     }
+    model.maxit = int(Number(deck.contrl, "MAXIT", 30));
+    if (model.maxit < Model::FirstScfIterations) {
+        model.scfConverged = false;
+        model.converged = !model.search;
+        count = 1;
+    }
 
     // The input geometry is the start; the located one differs by a few hundredths of an angstrom.
     std::vector<Atom> start = atoms, located = atoms;

@@ -47,6 +47,13 @@ struct Model
     std::vector<double> betaEnergies;   // empty unless unrestricted
     double orbitalShift = 0;            // how much the first step's orbitals differ from the final ones
 
+    // SCF iterations of the first step (from the guess) and of later ones
+    // (from the previous orbitals); MAXIT in $CONTRL below them fails the SCF.
+    static constexpr int FirstScfIterations = 11;
+    static constexpr int LaterScfIterations = 7;
+    int maxit = 30;
+    bool scfConverged = true;   // false: the first SCF fails (and a search stops there)
+
     bool search = false;        // a geometry search is run
     double opttol = 1e-4;
     int nstep = 20;

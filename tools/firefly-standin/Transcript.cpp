@@ -67,7 +67,7 @@ private:
     void guess(const Model &model);
     void twoElectronIntegrals();
     void burst();
-    void scf(const Model &model, size_t step, int nominalMs);
+    bool scf(const Model &model, size_t step, int nominalMs);
     void orbitals(const Model &model, const char *marker, double shift);
     void orbitalSet(const Model &model, const std::vector<double> &energies, const char *marker, double shift,
                     size_t spin);
@@ -201,7 +201,7 @@ void Run::setup(const InputDeck &deck, const Model &model)
     m_out.line("     $CONTRL OPTIONS");
     m_out.line("     ---------------");
     m_out.line(Fmt("     SCFTYP=%-9s RUNTYP=%-9s EXETYP=RUN", deck.scftyp().c_str(), deck.runtyp().c_str()));
-    m_out.line(Fmt("     MULT  =%8d     ICHARG=%8d     MAXIT =      30", deck.multiplicity(), deck.charge()));
+    m_out.line(Fmt("     MULT  =%8d     ICHARG=%8d     MAXIT =%8d", deck.multiplicity(), deck.charge(), model.maxit));
     m_out.blank();
     m_out.line("     ------------------------------------------");
     m_out.line("     THE POINT GROUP IS C1 , NAXIS= 1, ORDER= 1");
@@ -400,7 +400,8 @@ void Run::burst()
     }
 }
 
-void Run::scf(const Model &model, size_t step, int nominalMs)
+// False when the SCF does not converge within MAXIT iterations.
+bool Run::scf(const Model &model, size_t step, int nominalMs)
 {
     const double energy = model.steps[step].energy;
     const double nuclear = NuclearRepulsion(model.steps[step].geometry);
@@ -410,14 +411,15 @@ void Run::scf(const Model &model, size_t step, int nominalMs)
         m_out.line("          -------------------");
         m_out.blank();
         m_out.line(Fmt("     NUCLEAR ENERGY = %20.10f", nuclear));
-        m_out.line("     MAXIT =   30     NPUNCH=    2");
+        m_out.line(Fmt("     MAXIT =%5d     NPUNCH=    2", model.maxit));
         m_out.line("     EXTRAP=T  DAMP=F  SHIFT=F  RSTRCT=F  DIIS=T  DEM=F  SOSCF=F");
         m_out.line("     DENSITY CONV=  1.00E-05");
         m_out.blank();
     }
     m_out.line(" ITER EX DEM  TOTAL ENERGY      E CHANGE  DENSITY CHANGE    DIIS ERROR");
     // The first step starts from the guess; later ones from the previous orbitals.
-    const int iterations = step == 0 ? 11 : 7;
+    const int needed = step == 0 ? Model::FirstScfIterations : Model::LaterScfIterations;
+    const int iterations = std::min(needed, model.maxit);
     double gap = step == 0 ? 0.002 * std::fabs(energy) : 0.04;
     double previous = 0;
     for (int i = 1; i <= iterations; ++i) {
@@ -429,12 +431,21 @@ void Run::scf(const Model &model, size_t step, int nominalMs)
         m_out.pause(nominalMs / iterations);
     }
     m_out.blank();
+    if (iterations < needed) {
+        // As Firefly reports it: no energy for an SCF that did not converge.
+        m_out.line(" SCF IS UNCONVERGED, TOO MANY ITERATIONS");
+        m_out.blank();
+        m_out.line(Fmt(" FINAL ENERGY IS %20.10f AFTER %3d ITERATIONS", 0.0, iterations));
+        m_out.blank();
+        return false;
+    }
     m_out.line("          -----------------");
     m_out.line("          DENSITY CONVERGED");
     m_out.line("          -----------------");
     m_out.blank();
     m_out.line(Fmt(" FINAL ENERGY IS %20.10f AFTER %3d ITERATIONS", energy, iterations));
     m_out.blank();
+    return true;
 }
 
 void Run::orbitals(const Model &model, const char *marker, double shift)
@@ -597,6 +608,7 @@ void Run::summary(const Model &model)
     text += Fmt("total_energy_hartree %.10f\n", model.final().energy);
     text += Fmt("search %d\n", model.search ? 1 : 0);
     text += Fmt("converged %d\n", model.converged ? 1 : 0);
+    text += Fmt("scf_converged %d\n", model.scfConverged ? 1 : 0);
     if (model.search)
         for (size_t k = 0; k < model.steps.size(); ++k)
             text += Fmt("step %zu %.7f %.7f %.7f\n", k, model.steps[k].energy, model.steps[k].maxGradient,
@@ -665,7 +677,7 @@ int Run::write()
             m_out.line(" ...... END OF TWO-ELECTRON INTEGRALS .....");
             timing();
         }
-        scf(model, k, model.search ? stepMs / 2 : stepMs);
+        const bool scfConverged = scf(model, k, model.search ? stepMs / 2 : stepMs);
         if (k == 0) {
             orbitals(model, "          EIGENVECTORS", model.search ? model.orbitalShift : 0.0);
             timing();
@@ -678,6 +690,8 @@ int Run::write()
             m_out.pause(300);
             break;
         }
+        if (!scfConverged)
+            break; // no gradient without a converged SCF: the search ends here
         gradient(model, k, stepMs / 2);
         if (k + 1 < model.steps.size()) {
             const double change = model.steps[k + 1].energy - model.steps[k].energy;
@@ -689,12 +703,12 @@ int Run::write()
         }
     }
     if (model.search) {
-        if (model.converged) {
+        if (!model.scfConverged)
+            m_out.line("          ***** FAILURE TO LOCATE STATIONARY POINT, SCF HAS NOT CONVERGED *****");
+        else if (model.converged)
             located(deck, model);
-        } else {
+        else
             m_out.line("          ***** FAILURE TO LOCATE STATIONARY POINT, TOO MANY STEPS TAKEN *****");
-            m_out.line(Fmt("          THE SEARCH STOPPED AFTER NSTEP=%d STEPS; RAISE NSTEP IN $STATPT.", model.nstep));
-        }
         m_out.line(" ......END OF GEOMETRY SEARCH......");
         timing();
         m_out.pause(200);
