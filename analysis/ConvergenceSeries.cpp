@@ -1,8 +1,7 @@
 #include "analysis/ConvergenceSeries.h"
 
-#include "platform/Errors.h"
+#include "analysis/TextLines.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <charconv>
@@ -87,12 +86,8 @@ void ConvergenceSeries::Clear()
 ConvergenceSeries ReadConvergenceSeries(const QString &fileName)
 {
     QFile file(fileName);
-    const auto fail = [&](const char *what) {
-        return EFileError(QStringLiteral("Cannot %1 file \"%2\". %3")
-                              .arg(QLatin1String(what), QDir::toNativeSeparators(fileName), file.errorString()));
-    };
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw fail("open");
+        throw FileError("open", file);
     ConvergenceSeries series;
     // Pieces of whole lines: what follows the last line break of a read is
     // carried to the next one.
@@ -106,7 +101,7 @@ ConvergenceSeries ReadConvergenceSeries(const QString &fileName)
         }
         const qint64 n = file.read(buffer.data() + carried, buffer.size() - carried);
         if (n < 0)
-            throw fail("read");
+            throw FileError("read", file);
         const qsizetype filled = carried + qsizetype(n);
         std::string_view text(buffer.constData(), std::size_t(filled));
         if (n == 0) {

@@ -39,12 +39,27 @@ public:
     const QByteArray &StepPrefix() const { return m_stepPrefix; }
 
 private:
+    // The scan over anything that finds the markers and gives the bytes an
+    // entry copies: the text itself, or what Parse gathered from a file.
+    template<typename Markers>
+    void scan(Markers &markers, const Sink &sink);
+    friend void ParseOutputFile(GeometryScanner &, const QString &, const Sink &, qsizetype);
+
     QByteArray m_logLine;
     QByteArray m_stepPrefix;
 };
 
-// The Parse command: loads the whole file as lines (split at CR, LF or
-// CR LF), each line followed by CR LF, and scans that text once with the
-// given scanner, whose state is not reset first.
+// The Parse command: the whole file as lines (split at CR, LF or CR LF),
+// each line followed by CR LF, scanned once with the given scanner, whose
+// state is not reset first.
+//
+// The file is read once, in pieces of `pieceBytes` into one buffer, and the
+// text is never held whole: what a scan can use of it is only where the four
+// markers stand and the bytes an entry copies next to each (32 after a step
+// marker's "=", 61 from 4 before a gradient marker), so those are gathered
+// from each piece and scanned after the last. Memory grows with the markers,
+// not with the file; a CR LF file is scanned as it is read, other line ends
+// are made CR LF piece by piece.
 // Throws EFileError naming the file when it cannot be opened or read.
-void ParseOutputFile(GeometryScanner &scanner, const QString &fileName, const GeometryScanner::Sink &sink);
+void ParseOutputFile(GeometryScanner &scanner, const QString &fileName, const GeometryScanner::Sink &sink,
+                     qsizetype pieceBytes = 256 * 1024);

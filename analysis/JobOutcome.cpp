@@ -1,8 +1,7 @@
 #include "analysis/JobOutcome.h"
 
-#include "platform/Errors.h"
+#include "analysis/TextLines.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -262,11 +261,6 @@ std::vector<char> &scratch()
     return buffer;
 }
 
-QString shownName(const QString &fileName)
-{
-    return QDir::toNativeSeparators(fileName);
-}
-
 } // namespace
 
 std::string_view OutcomeKeyword(JobOutcome outcome)
@@ -317,7 +311,7 @@ OutcomeReport ClassifyJobOutcome(const QString &outputFile, const ProcessEnd &en
     QFile file(outputFile);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         if (QFileInfo::exists(outputFile))
-            throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(shownName(outputFile), file.errorString()));
+            throw FileError("open", file);
         if (end.kind == ProcessEnd::Kind::Aborted)
             return {JobOutcome::Aborted, QByteArray()};
         if (end.kind == ProcessEnd::Kind::Signalled)
@@ -326,7 +320,7 @@ OutcomeReport ClassifyJobOutcome(const QString &outputFile, const ProcessEnd &en
     }
     const auto read = [&](qint64 offset, char *into, qint64 length) {
         if (!file.seek(offset) || file.read(into, length) != length)
-            throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(shownName(outputFile), file.errorString()));
+            throw FileError("read", file);
     };
     const qint64 size = file.size();
     BackwardLines lines(size, read, scratch());

@@ -7,15 +7,12 @@
 
 #include <cstdint>
 
+#ifdef Q_OS_LINUX
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 namespace {
-
-QString shownName(const QString &fileName)
-{
-    return QDir::toNativeSeparators(fileName);
-}
 
 #ifdef Q_OS_LINUX
 // Gives the kernel a memory advice for the whole `unit`-sized, `unit`-aligned
@@ -78,10 +75,9 @@ qsizetype countLoneBreaks(const char *text, qsizetype size)
     return lone;
 }
 
-// Whether the text holds a CR without an LF after it or an LF without a CR
-// before it: one pass that only ORs the differences together, which the
-// compiler turns into vector code of a few instructions per 16 bytes, so
-// checking the CR LF text Firefly writes costs about a read of it.
+// One pass that only ORs the differences together, which the compiler turns
+// into vector code of a few instructions per 16 bytes, so checking the CR LF
+// text Firefly writes costs about a read of it.
 bool hasLoneBreaks(const char *text, qsizetype size)
 {
     if (size == 0)
@@ -134,11 +130,17 @@ QByteArray widenLineEnds(QByteArray text, qsizetype lone, bool unterminated)
 
 } // namespace
 
+EFileError FileError(const char *what, const QFile &file)
+{
+    return EFileError(QStringLiteral("Cannot %1 file \"%2\". %3")
+                          .arg(QLatin1String(what), QDir::toNativeSeparators(file.fileName()), file.errorString()));
+}
+
 QByteArray LoadFileBytes(const QString &fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(shownName(fileName), file.errorString()));
+        throw FileError("open", file);
 
     // One buffer, read into directly, with room for the CR LF that an
     // unterminated last line gets (NormaliseLineEnds then needs no new one).
@@ -152,7 +154,7 @@ QByteArray LoadFileBytes(const QString &fileName)
             bytes.resize(used + qMax<qsizetype>(used / 2, 64 * 1024));
         const qint64 n = file.read(bytes.data() + used, bytes.size() - used);
         if (n < 0)
-            throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(shownName(fileName), file.errorString()));
+            throw FileError("read", file);
         if (n == 0)
             break;
         used += qsizetype(n);
@@ -207,41 +209,7 @@ QByteArrayList LoadTextLines(const QString &fileName)
     return SplitTextLines(LoadFileBytes(fileName));
 }
 
-CrLfFileText::CrLfFileText(const QString &fileName)
+bool HasLoneLineBreaks(std::string_view text)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(shownName(fileName), file.errorString()));
-    const qint64 size = file.size();
-    void *map = MAP_FAILED;
-    if (size > 0 && qint64(std::size_t(size)) == size) {
-        // All pages mapped at once: one call instead of a fault for every few pages.
-        int flags = MAP_PRIVATE;
-#ifdef MAP_POPULATE
-        flags |= MAP_POPULATE;
-#endif
-        map = ::mmap(nullptr, std::size_t(size), PROT_READ, flags, file.handle(), 0);
-    }
-    file.close(); // the mapping holds the file
-    if (map == MAP_FAILED) {
-        m_text = LoadCrLfText(fileName);
-    } else {
-        // Comes back as it is, no copy, when its lines all end with CR LF.
-        const char *const bytes = static_cast<const char *>(map);
-        m_text = NormaliseLineEnds(QByteArray::fromRawData(bytes, qsizetype(size)));
-        if (m_text.constData() == bytes) {
-            m_map = map;
-            m_mapSize = std::size_t(size);
-        } else {
-            ::munmap(map, std::size_t(size));
-        }
-    }
-    m_view = std::string_view(m_text.constData(), std::size_t(m_text.size()));
-}
-
-CrLfFileText::~CrLfFileText()
-{
-    m_text.clear(); // before the bytes it may point into go
-    if (m_map)
-        ::munmap(m_map, m_mapSize);
+    return hasLoneBreaks(text.data(), qsizetype(text.size()));
 }

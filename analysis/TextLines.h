@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/Errors.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QFile>
 #include <QString>
 
 #include <cstring>
@@ -48,6 +51,10 @@ QByteArrayList SplitTextLines(const QByteArray &text);
 // long as the text they look into.
 std::vector<std::string_view> SplitLineViews(std::string_view text);
 
+// The error for a file that cannot be opened or read (`what`: "open",
+// "read"): "Cannot open file "NAME". REASON", the name as the system shows it.
+EFileError FileError(const char *what, const QFile &file);
+
 // The whole file as bytes. Throws EFileError naming the file when it cannot
 // be opened or read.
 QByteArray LoadFileBytes(const QString &fileName);
@@ -59,31 +66,10 @@ QByteArray LoadFileBytes(const QString &fileName);
 // one are given back (unless the old text is shared with another copy).
 QByteArray NormaliseLineEnds(QByteArray text);
 
-// LoadFileBytes followed by NormaliseLineEnds: the text that Parse scans.
+// LoadFileBytes followed by NormaliseLineEnds: the text that Parse scans
+// (ParseOutputFile reads it in pieces).
 QByteArray LoadCrLfText(const QString &fileName);
 
-// The same text for a file that is only read, without a copy where the file
-// allows: mapped into memory when every line of it already ends with CR LF
-// (as Firefly writes them), so the text is the file itself; loaded and
-// widened as LoadCrLfText does otherwise (other line ends, an unterminated
-// last line, a file that cannot be mapped). A mapped file that another
-// program shrinks while it is read ends the reading process with SIGBUS, so
-// the windows, which must survive anything, use LoadCrLfText.
-// Throws EFileError naming the file when it cannot be opened or read.
-class CrLfFileText
-{
-public:
-    explicit CrLfFileText(const QString &fileName);
-    ~CrLfFileText();
-    CrLfFileText(const CrLfFileText &) = delete;
-    CrLfFileText &operator=(const CrLfFileText &) = delete;
-
-    std::string_view View() const { return m_view; }
-    bool IsMapped() const { return m_map != nullptr; }
-
-private:
-    void *m_map = nullptr;
-    std::size_t m_mapSize = 0;
-    QByteArray m_text;
-    std::string_view m_view;
-};
+// Whether the text holds a CR without an LF after it or an LF without a CR
+// before it (a CR at its very end counts as one): one pass over it.
+bool HasLoneLineBreaks(std::string_view text);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Parse of a 1 GB Firefly output: time and peak memory of `nelo-analyze
-# progress` (the Parse command's loading and scan) under /usr/bin/time -v,
-# with `grep -c -F` on the same file for scale. The output is written by
+# progress` (the Parse command's reading and scan) and of `nelo-analyze
+# outcome` under /usr/bin/time -v, with `grep -c -F` on the same file for
+# scale. The output is written by
 # firefly-standin (an optimisation with a 1000 MiB burst of integral records,
 # pace 0) into a temporary folder (TMPDIR, default /tmp) and removed after.
 #
@@ -34,8 +35,11 @@ measure() {
 
 read -r pw prss < <(measure "$tool" progress "$file")
 entries=$(wc -l <"$dir/out")
+read -r ow orss < <(measure "$tool" outcome "$file")
+outcome=$(cut -f2 "$dir/out")
 read -r gw grss < <(measure grep -c -F -e "MAXIMUM GRADIENT =" "$file")
-awk -v b="$bytes" -v pw="$pw" -v prss="$prss" -v gw="$gw" -v grss="$grss" -v e="$entries" 'BEGIN {
-    printf "file %.0f MB (%d bytes); progress entries: %d\n", b / 1e6, b, e
+awk -v b="$bytes" -v pw="$pw" -v prss="$prss" -v gw="$gw" -v grss="$grss" -v e="$entries" -v ow="$ow" -v orss="$orss" -v o="$outcome" 'BEGIN {
+    printf "file %.0f MB (%d bytes); progress entries: %d; outcome: %s\n", b / 1e6, b, e, o
     printf "nelo-analyze progress: %.2f s, peak RSS %.0f MB = %.2f x file size\n", pw, prss / 1024, prss * 1024 / b
+    printf "nelo-analyze outcome:  %.2f s, peak RSS %.0f MB\n", ow, orss / 1024
     printf "grep -c -F:            %.2f s, peak RSS %.0f MB; time ratio nelo/grep %.2f\n", gw, grss / 1024, (gw > 0 ? pw / gw : 0) }'

@@ -43,6 +43,18 @@ struct Rig : StandinRig
     Rig() : StandinRig(QStringLiteral("jobs 'a' \"b\" $HOME"), WaterInput) {}
 };
 
+// Presses Abort as soon as the geometry search has begun (its first log entry).
+void abortWhenTheSearchBegins(Rig &rig, QTimer &watcher)
+{
+    QObject::connect(&watcher, &QTimer::timeout, [&rig, &watcher] {
+        if (!rig.window.log.isEmpty()) {
+            watcher.stop();
+            rig.runner.AbortBtnClick();
+        }
+    });
+    watcher.start(20);
+}
+
 } // namespace
 
 class tst_StandinJobs : public QObject
@@ -129,14 +141,8 @@ void tst_StandinJobs::abortEndsFireflyAndEveryHelper()
     rig.settings.CPUcores = QStringLiteral("3");
     rig.queue(QStringLiteral("first.inp"));
     rig.queue(QStringLiteral("second.inp"));
-    QTimer watcher; // Abort as soon as the geometry search has begun
-    QObject::connect(&watcher, &QTimer::timeout, [&] {
-        if (!rig.window.log.isEmpty()) {
-            watcher.stop();
-            rig.runner.AbortBtnClick();
-        }
-    });
-    watcher.start(20);
+    QTimer watcher;
+    abortWhenTheSearchBegins(rig, watcher);
 
     rig.runner.RunBtnClick();
 
@@ -285,15 +291,9 @@ void tst_StandinJobs::everyOutcomeThroughTheRunner()
     for (const QByteArray &control : controls)
         if (control.contains('='))
             qputenv(control.left(control.indexOf('=')).constData(), control.mid(control.indexOf('=') + 1));
-    QTimer watcher; // Abort as soon as the geometry search has begun
-    QObject::connect(&watcher, &QTimer::timeout, [&] {
-        if (!rig.window.log.isEmpty()) {
-            watcher.stop();
-            rig.runner.AbortBtnClick();
-        }
-    });
+    QTimer watcher;
     if (abort)
-        watcher.start(20);
+        abortWhenTheSearchBegins(rig, watcher);
     QList<JobRunner::FinishedJob> finished;
     rig.runner.SetFinishedJobSink([&](const JobRunner::FinishedJob &job) { finished << job; });
     rig.queue(QStringLiteral("job.inp"));

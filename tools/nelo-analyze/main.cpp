@@ -6,7 +6,6 @@
 #include "analysis/GeometryScanner.h"
 #include "analysis/JobOutcome.h"
 #include "analysis/OrbitalReport.h"
-#include "analysis/TextLines.h"
 #include "platform/Errors.h"
 
 #include <NeloVersion.h>
@@ -16,11 +15,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <csignal>
-#include <fcntl.h>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -67,19 +65,6 @@ const char Usage[] =
     "  --help     show this text\n"
     "  --version  show the version\n";
 
-// The file being read, for the SIGBUS report.
-const char *g_currentFile = "";
-
-// A mapped file that another program shrinks while it is read: a clear
-// message instead of a crash.
-extern "C" void shrunkWhileRead(int)
-{
-    const char message[] = ": the file shrank while it was read\n";
-    (void)!::write(STDERR_FILENO, g_currentFile, std::strlen(g_currentFile));
-    (void)!::write(STDERR_FILENO, message, sizeof message - 1);
-    ::_exit(1);
-}
-
 void writeOut(const QByteArray &bytes)
 {
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
@@ -125,7 +110,6 @@ QString latin1(const QByteArray &bytes)
 template<typename Work>
 bool runForFile(const char *file, bool json, Work work)
 {
-    g_currentFile = file;
     QString message;
     try {
         work(QFile::decodeName(file));
@@ -181,9 +165,6 @@ int main(int argc, char *argv[])
 #ifdef F_SETPIPE_SZ
     ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1024 * 1024); // fails harmlessly on anything but a pipe
 #endif
-    struct sigaction onBus = {};
-    onBus.sa_handler = shrunkWhileRead;
-    ::sigaction(SIGBUS, &onBus, nullptr);
 
     bool allGood = true;
     if (progress) {
@@ -201,8 +182,7 @@ int main(int argc, char *argv[])
         for (int i = first; i < argc; ++i) {
             allGood &= runForFile(argv[i], json, [&](const QString &fileName) {
                 entries = QJsonArray();
-                const CrLfFileText text(fileName);
-                scanner.ScanGeometryProgress(text.View(), sink);
+                ParseOutputFile(scanner, fileName, sink);
                 if (json)
                     writeJson({{"file", fileName}, {"entries", entries}});
             });
