@@ -43,6 +43,10 @@ void RunJobsModel::Update(const Row &row)
         if (existing.output != row.output || existing.listed)
             continue;
         const bool followed = existing.followed;
+        if (row.status.phase == existing.status.phase && row.status.word == existing.status.word
+            && row.status.since == existing.status.since && row.status.id == existing.status.id
+            && row.steps == existing.steps && row.listed == existing.listed)
+            return; // nothing the view shows has changed (the runner updates every turn)
         existing = row;
         existing.followed = followed;
         emit dataChanged(index(int(i), 0), index(int(i), ColumnCount - 1));

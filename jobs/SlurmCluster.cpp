@@ -69,6 +69,14 @@ public:
     {
         if (m_cluster)
             m_cluster->PollIfDue();
+        // Firefly has begun its output (a stale one was removed before the
+        // job was submitted): the job runs, whatever the last poll said.
+        if (m_job->phase == Phase::Waiting && QFile::exists(m_job->record.output)) {
+            m_job->phase = Phase::Running;
+            m_job->since = QDateTime::currentDateTimeUtc();
+            if (m_cluster)
+                emit m_cluster->jobsChanged();
+        }
         return m_job->phase != Phase::Ended;
     }
 

@@ -8,7 +8,8 @@
 # $XDG_RUNTIME_DIR/nelo-slurm, else /tmp/nelo-slurm-UID. It holds a munge key
 # made for it, munged's socket, slurm.conf (controller and node on 127.0.0.1,
 # ports of our own, 32 CPUs declared whatever the machine has), state, spool,
-# logs and the pids of the three daemons started here. Nothing of a system
+# logs and the pids of the three daemons started here (NELO_SLURM_CPUS
+# declares another CPU count). Nothing of a system
 # Slurm or munge is used or touched. NELO_SLURM_CONF_EXTRA, when set, is
 # appended to slurm.conf (a later value of a setting wins), for trying other
 # settings.
@@ -25,7 +26,8 @@
 set -euo pipefail
 
 node=nelo-node
-cpus=32
+cpus=${NELO_SLURM_CPUS:-32} # CPUs the node declares, whatever the machine has
+[[ $cpus =~ ^[1-9][0-9]*$ ]] || { echo "slurm-local: NELO_SLURM_CPUS must be a whole number" >&2; exit 1; }
 
 die() { echo "slurm-local: $*" >&2; exit 1; }
 say() { echo "slurm-local: $*"; }

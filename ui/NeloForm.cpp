@@ -494,8 +494,18 @@ void TForm1::setUpJobsView()
     view->setModel(sorted);
     view->verticalHeader()->hide();
     view->verticalHeader()->setDefaultSectionSize(QFontMetrics(view->font()).height() + 4);
-    view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    view->horizontalHeader()->setSectionResizeMode(RunJobsModel::InputColumn, QHeaderView::Stretch);
+    // Widths from the font, not from the contents: measuring every row on
+    // every change would cost the interface its speed on a day of many jobs.
+    const QFontMetrics metrics(view->font());
+    const int digit = metrics.horizontalAdvance(QLatin1Char('0'));
+    QHeaderView *header = view->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->resizeSection(RunJobsModel::JobColumn, digit * 11);
+    header->resizeSection(RunJobsModel::StateColumn, metrics.horizontalAdvance(QStringLiteral("ended (OUT_OF_MEMORY)")) + digit);
+    header->resizeSection(RunJobsModel::TimeColumn, digit * 9);
+    header->resizeSection(RunJobsModel::StepsColumn, digit * 6);
+    header->resizeSection(RunJobsModel::GradientColumn, digit * 10);
+    header->setSectionResizeMode(RunJobsModel::InputColumn, QHeaderView::Stretch);
     // Running jobs first, the longest running on top: the ones a chemist
     // looks at while the day goes on.
     view->sortByColumn(RunJobsModel::StateColumn, Qt::AscendingOrder);
