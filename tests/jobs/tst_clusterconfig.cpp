@@ -184,6 +184,16 @@ private slots:
                                                 "Dependency=(null) ExitCode=0:15 WorkDir=/tmp/a b\n"
                                                 "JobId=13 JobName=x JobState=FAILED Reason=NonZeroExitCode ExitCode=127:0\n")
                                   << "12 TIMEOUT 0 15; 13 FAILED 127 0";
+        // Partitions, the default one, the summary; a node in two partitions counts once.
+        QTest::newRow("sinfo") << QByteArray("sinfo") << QByteArray("nelo-node|debug*|idle\n")
+                               << "debug; debug; The cluster answers: 1 partition, 1 node idle";
+        QTest::newRow("sinfo shared nodes") << QByteArray("sinfo")
+                                            << QByteArray("n1|short*|idle\nn2|short*|alloc\nn3|short*|idle*\n"
+                                                          "n1|long|idle\nn2|long|alloc\nn4|long|idle~\n"
+                                                          "n5|gpu|mix\nn6|gpu|idle\n")
+                                            << "short,long,gpu; short; The cluster answers: 3 partitions, 2 nodes idle";
+        QTest::newRow("sinfo no default") << QByteArray("sinfo") << QByteArray("n1|a|down*\n\n")
+                                          << "a; ; The cluster answers: 1 partition, 0 nodes idle";
     }
     void answers()
     {
@@ -192,6 +202,10 @@ private slots:
         QStringList parsed;
         if (command == "sbatch")
             parsed << ParseSbatchJobId(output);
+        if (command == "sinfo") {
+            const SinfoAnswer sinfo = ParseSinfo(output);
+            parsed << sinfo.partitions.join(',') << sinfo.defaultPartition << SinfoSummary(sinfo);
+        }
         for (const SqueueRow &row : ParseSqueue(command == "squeue" ? output : QByteArray()))
             parsed << row.jobId + ' ' + row.state + ' ' + row.since.time().toString();
         QHash<QString, SlurmFinal> finals = command == "sacct" ? ParseSacct(output)
