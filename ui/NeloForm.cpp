@@ -189,9 +189,10 @@ void TForm1::connectHandlers()
 
 void TForm1::FormCreate()
 {
-    SettingsDlg = new TSettingsDlg(m_settings, this);
+    SettingsDlg = new TSettingsDlg(m_settings, m_cluster, this);
     SettingsDlg->setObjectName(QStringLiteral("SettingsDlg"));
     LoadSettings(m_settings, m_env.settingsFile);
+    LoadClusterSettings(m_cluster, m_env.settingsFile);
     // Without Firefly or its working directories nothing can run: ask first,
     // before the main window is ever shown. Nelo goes on whatever the answer.
     if (m_settings.EXEFile.isEmpty() || m_settings.DirList.isEmpty())
@@ -342,7 +343,7 @@ void TForm1::ExitBtnClick()
 {
     // A settings file that cannot be written ends the handler here with
     // "Unable to write to ...": Nelo keeps running, and Exit can be tried again.
-    SaveSettings(m_settings, m_env.settingsFile);
+    SaveSettings(m_settings, &m_cluster, m_env.settingsFile);
     m_env.quit();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/GeometryScanner.h"
+#include "jobs/ClusterSettings.h"
 #include "jobs/JobSettings.h"
 #include "jobs/JobWindow.h"
 
@@ -133,6 +134,7 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     Environment m_env;
     TJobSettings m_settings;
+    TClusterSettings m_cluster; // the "Cluster" section of the same file
     GeometryScanner m_scanner;
     std::unique_ptr<IClipboard> m_ownClipboard;
     std::unique_ptr<IPowerOff> m_ownPowerOff;
