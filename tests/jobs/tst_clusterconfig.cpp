@@ -9,6 +9,7 @@
 #include "jobs/SlurmCommands.h"
 #include "platform/Errors.h"
 #include "tests/helpers/Files.h"
+#include "tests/helpers/SettingsChecks.h"
 
 #include <QtTest>
 
@@ -22,15 +23,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("nelo.INI");
         QVERIFY(writeFile(path, "[Settings]\nEXEFile=/ff\n[Other]\nk=v\n"));
-        TClusterSettings cluster;
-        cluster.RunOn = TClusterSettings::Where::Slurm;
-        cluster.Partition = "short,long";
-        cluster.Account = "chem";
-        cluster.TimeLimit = "2-12:00:00";
-        cluster.Memory = "16G";
-        cluster.SbatchOptions = "--qos=low \"--comment=a b\"";
-        cluster.JobsAtOnce = 50;
-        cluster.PollSeconds = 30;
+        const TClusterSettings cluster = clusterInEveryField();
         TJobSettings settings;
         LoadSettings(settings, path);
         SaveSettings(settings, &cluster, path);

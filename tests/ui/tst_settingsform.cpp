@@ -737,15 +737,7 @@ private slots:
         QTest::addColumn<TClusterSettings>("stored");
         QTest::addColumn<TClusterSettings>("typed");
         QTest::addColumn<TClusterSettings>("storedByOK");
-        TClusterSettings slurm;
-        slurm.RunOn = TClusterSettings::Where::Slurm;
-        slurm.Partition = "long";
-        slurm.Account = "chem";
-        slurm.TimeLimit = "2-12:00:00";
-        slurm.Memory = "16G";
-        slurm.SbatchOptions = "--qos=low \"--comment=a b\"";
-        slurm.JobsAtOnce = 3;
-        slurm.PollSeconds = 30;
+        const TClusterSettings slurm = clusterInEveryField();
         TClusterSettings pasted = slurm;
         for (QString *text : {&pasted.Partition, &pasted.Account, &pasted.TimeLimit, &pasted.Memory})
             *text = ' ' + *text + "\r\n";
