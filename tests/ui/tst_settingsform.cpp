@@ -24,11 +24,6 @@
 #include <algorithm>
 #include <memory>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 Q_DECLARE_METATYPE(TJobSettings)
 Q_DECLARE_METATYPE(TClusterSettings)
 
@@ -52,20 +47,6 @@ TJobSettings sampleSettings()
     s.TxtFile = QStringLiteral("/usr/bin/kate");
     s.MolFile = QStringLiteral("/usr/bin/avogadro");
     return s;
-}
-
-// A TCP port on 127.0.0.1 that nothing listens on.
-quint16 closedPort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    const bool bound = bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0
-                       && getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0;
-    close(fd);
-    return bound ? ntohs(address.sin_port) : 1;
 }
 
 } // namespace
@@ -841,10 +822,9 @@ private slots:
             qputenv("PATH", path);
         }
         if (slurm == "closed port") {
-            QString conf = QString::fromLatin1(readFile(qEnvironmentVariable("SLURM_CONF")));
-            conf.replace(QRegularExpression("\nSlurmctldPort=\\d+\n"), QStringLiteral("\nSlurmctldPort=%1\n").arg(closedPort()));
-            QVERIFY(writeFile(dir.filePath("slurm.conf"), conf.toLatin1() + "MessageTimeout=2\n"));
-            qputenv("SLURM_CONF", QFile::encodeName(dir.filePath("slurm.conf")));
+            const QString conf = unreachableSlurmConf(dir.path());
+            QVERIFY(!conf.isEmpty());
+            qputenv("SLURM_CONF", QFile::encodeName(conf));
         }
         cluster.Partition = partition;
         showDialog();
