@@ -76,15 +76,17 @@ void StoreClusterSettings(const TClusterSettings &settings, IniFile &file)
 
 bool IsSlurmTimeLimit(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral(
-        "^(?:\\d+(?::\\d+){0,2}|\\d+-\\d+(?::\\d+){0,2}|UNLIMITED|INFINITE)$"),
+    static const QRegularExpression form(
+        QRegularExpression::anchoredPattern(
+            QStringLiteral("\\d+(?::\\d+){0,2}|\\d+-\\d+(?::\\d+){0,2}|UNLIMITED|INFINITE")),
         QRegularExpression::CaseInsensitiveOption);
     return form.match(text).hasMatch();
 }
 
 bool IsSlurmMemory(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral("^\\d+[KMGT]?$"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression form(QRegularExpression::anchoredPattern(QStringLiteral("\\d+[KMGT]?")),
+                                         QRegularExpression::CaseInsensitiveOption);
     return form.match(text).hasMatch();
 }
 

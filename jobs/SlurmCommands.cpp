@@ -3,6 +3,7 @@
 #include "jobs/DirList.h"
 
 #include <QRegularExpression>
+#include <QSet>
 
 namespace {
 
@@ -189,4 +190,44 @@ QHash<QString, SlurmFinal> ParseScontrol(const QByteArray &standardOutput)
 QStringList ScancelArguments(const QStringList &jobIds)
 {
     return jobIds;
+}
+
+QStringList SinfoArguments()
+{
+    return {QStringLiteral("--noheader"), QStringLiteral("--Node"), QStringLiteral("--format=%N|%P|%t")};
+}
+
+SinfoAnswer ParseSinfo(const QByteArray &standardOutput)
+{
+    SinfoAnswer answer;
+    QSet<QByteArray> idle;
+    for (const QByteArray &line : standardOutput.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split('|');
+        if (fields.size() < 3 || fields[0].isEmpty())
+            continue;
+        QByteArray partition = fields[1];
+        const bool isDefault = partition.endsWith('*');
+        if (isDefault)
+            partition.chop(1);
+        const QString name = QString::fromLocal8Bit(partition);
+        if (!name.isEmpty() && !answer.partitions.contains(name))
+            answer.partitions << name;
+        if (isDefault && answer.defaultPartition.isEmpty())
+            answer.defaultPartition = name;
+        // A flag after the word ("idle*" not responding, "idle~" powered off,
+        // "idle#" powering up, ...) means the node cannot take a job now.
+        if (fields[2] == "idle")
+            idle.insert(fields[0]);
+    }
+    answer.idleNodes = int(idle.size());
+    return answer;
+}
+
+QString SinfoSummary(const SinfoAnswer &answer)
+{
+    const auto count = [](qsizetype n, const char *one, const char *many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    return QStringLiteral("The cluster answers: %1, %2 idle")
+        .arg(count(answer.partitions.size(), "partition", "partitions"), count(answer.idleNodes, "node", "nodes"));
 }

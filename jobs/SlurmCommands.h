@@ -80,5 +80,22 @@ QHash<QString, SlurmFinal> ParseScontrol(const QByteArray &standardOutput);
 
 QStringList ScancelArguments(const QStringList &jobIds);
 
+// sinfo, for the settings dialog's test of the cluster: one row per node and
+// partition (a node in two partitions has two rows), so that nodes shared by
+// partitions are counted once.
+QStringList SinfoArguments();
+
+// What sinfo tells of the cluster.
+struct SinfoAnswer
+{
+    QStringList partitions;   // in sinfo's order, each once, without the default's "*"
+    QString defaultPartition; // the one sinfo marks with "*"; empty when none is
+    int idleNodes = 0;        // distinct nodes that are idle and respond ("idle", not "idle*", "idle~", ...)
+};
+SinfoAnswer ParseSinfo(const QByteArray &standardOutput);
+
+// "The cluster answers: 2 partitions, 3 nodes idle".
+QString SinfoSummary(const SinfoAnswer &answer);
+
 // "0:0" -> 0 and 0; "1:0" -> 1 and 0; "0:9" -> 0 and 9.
 void ParseExitCode(QByteArrayView text, SlurmFinal &final);

@@ -203,7 +203,7 @@ void TForm1::connectHandlers()
 
 void TForm1::FormCreate()
 {
-    SettingsDlg = new TSettingsDlg(m_settings, this);
+    SettingsDlg = new TSettingsDlg(m_settings, m_cluster, this);
     SettingsDlg->setObjectName(QStringLiteral("SettingsDlg"));
     LoadSettings(m_settings, m_env.settingsFile);
     LoadClusterSettings(m_cluster, m_env.settingsFile);

@@ -147,7 +147,7 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     Environment m_env;
     TJobSettings m_settings;
-    TClusterSettings m_cluster;
+    TClusterSettings m_cluster; // the "Cluster" section of the same file
     std::unique_ptr<SlurmCluster> m_slurm;
     GeometryScanner m_scanner;
     std::unique_ptr<IClipboard> m_ownClipboard;

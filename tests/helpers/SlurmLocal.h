@@ -15,9 +15,15 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // Why the local Slurm cannot be used; empty when it can.
 inline QString slurmUnavailableReason()
@@ -44,6 +50,33 @@ inline QString slurmUnavailableReason()
             QSKIP(qPrintable(whyNoSlurm));                                                                             \
         }                                                                                                              \
     } while (false)
+
+// A TCP port on 127.0.0.1 that nothing listens on.
+inline quint16 closedPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const bool bound = bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0
+                       && getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0;
+    close(fd);
+    return bound ? ntohs(address.sin_port) : 1;
+}
+
+// A copy of the local Slurm's slurm.conf in `folder`, with a controller port
+// that nothing listens on and a 2-second message timeout: every command
+// then fails at once with Slurm's own "Unable to contact slurm controller
+// (connect failure)". Its path; empty when it could not be written.
+inline QString unreachableSlurmConf(const QString &folder)
+{
+    QString conf = QString::fromLatin1(readFile(qEnvironmentVariable("SLURM_CONF")));
+    conf.replace(QRegularExpression(QStringLiteral("\nSlurmctldPort=\\d+\n")),
+                 QStringLiteral("\nSlurmctldPort=%1\n").arg(closedPort()));
+    const QString path = folder + QStringLiteral("/slurm.conf");
+    return writeFile(path, conf.toLatin1() + "MessageTimeout=2\n") ? path : QString();
+}
 
 // What a Slurm command did.
 struct SlurmCommand

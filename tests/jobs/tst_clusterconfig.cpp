@@ -9,6 +9,7 @@
 #include "jobs/SlurmCommands.h"
 #include "platform/Errors.h"
 #include "tests/helpers/Files.h"
+#include "tests/helpers/SettingsChecks.h"
 
 #include <QtTest>
 
@@ -22,15 +23,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("nelo.INI");
         QVERIFY(writeFile(path, "[Settings]\nEXEFile=/ff\n[Other]\nk=v\n"));
-        TClusterSettings cluster;
-        cluster.RunOn = TClusterSettings::Where::Slurm;
-        cluster.Partition = "short,long";
-        cluster.Account = "chem";
-        cluster.TimeLimit = "2-12:00:00";
-        cluster.Memory = "16G";
-        cluster.SbatchOptions = "--qos=low \"--comment=a b\"";
-        cluster.JobsAtOnce = 50;
-        cluster.PollSeconds = 30;
+        const TClusterSettings cluster = clusterInEveryField();
         TJobSettings settings;
         LoadSettings(settings, path);
         SaveSettings(settings, &cluster, path);
@@ -92,11 +85,11 @@ private slots:
         QTest::addColumn<QString>("problemStart");
         for (const char *good : {"", "90", "90:30", "4:00:00", "2-12", "2-12:30", "2-12:30:00", "UNLIMITED", "infinite"})
             QTest::addRow("time %s", good) << good << "" << 1 << "";
-        for (const char *bad : {"abc", "1h", "4:00:00:00", "-5", "2-", "1.5", " 90"})
+        for (const char *bad : {"abc", "1h", "4:00:00:00", "-5", "2-", "1.5", " 90", "90\n"})
             QTest::addRow("time %s", bad) << bad << "" << 1 << "Slurm does not accept the time limit";
         for (const char *good : {"4000", "4000M", "16G", "1t", "0"})
             QTest::addRow("memory %s", good) << "" << good << 1 << "";
-        for (const char *bad : {"16 G", "16GB", "1.5G", "lots"})
+        for (const char *bad : {"16 G", "16GB", "1.5G", "lots", "16G\n"})
             QTest::addRow("memory %s", bad) << "" << bad << 1 << "Slurm does not accept the memory";
         QTest::newRow("no jobs at once") << "" << "" << 0 << "Jobs at once must be at least 1!";
         QTest::newRow("time before jobs") << "x" << "" << 0 << "Slurm does not accept the time limit \"x\"";
@@ -184,6 +177,16 @@ private slots:
                                                 "Dependency=(null) ExitCode=0:15 WorkDir=/tmp/a b\n"
                                                 "JobId=13 JobName=x JobState=FAILED Reason=NonZeroExitCode ExitCode=127:0\n")
                                   << "12 TIMEOUT 0 15; 13 FAILED 127 0";
+        // Partitions, the default one, the summary; a node in two partitions counts once.
+        QTest::newRow("sinfo") << QByteArray("sinfo") << QByteArray("nelo-node|debug*|idle\n")
+                               << "debug; debug; The cluster answers: 1 partition, 1 node idle";
+        QTest::newRow("sinfo shared nodes") << QByteArray("sinfo")
+                                            << QByteArray("n1|short*|idle\nn2|short*|alloc\nn3|short*|idle*\n"
+                                                          "n1|long|idle\nn2|long|alloc\nn4|long|idle~\n"
+                                                          "n5|gpu|mix\nn6|gpu|idle\n")
+                                            << "short,long,gpu; short; The cluster answers: 3 partitions, 2 nodes idle";
+        QTest::newRow("sinfo no default") << QByteArray("sinfo") << QByteArray("n1|a|down*\n\n")
+                                          << "a; ; The cluster answers: 1 partition, 0 nodes idle";
     }
     void answers()
     {
@@ -192,6 +195,10 @@ private slots:
         QStringList parsed;
         if (command == "sbatch")
             parsed << ParseSbatchJobId(output);
+        if (command == "sinfo") {
+            const SinfoAnswer sinfo = ParseSinfo(output);
+            parsed << sinfo.partitions.join(',') << sinfo.defaultPartition << SinfoSummary(sinfo);
+        }
         for (const SqueueRow &row : ParseSqueue(command == "squeue" ? output : QByteArray()))
             parsed << row.jobId + ' ' + row.state + ' ' + row.since.time().toString();
         QHash<QString, SlurmFinal> finals = command == "sacct" ? ParseSacct(output)

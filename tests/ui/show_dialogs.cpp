@@ -1,8 +1,12 @@
 // Shows one of the dialogs with sample contents, for looking at it (for
 // example under xvfb-run with a screenshot). Not a test and not installed.
 //
-//   nelo_show_dialogs settings|settings-other|settings-hint|report|about
+//   nelo_show_dialogs settings|settings-other|settings-cluster|settings-hint|report|about
+//
+// The Cluster page asks the cluster (sinfo) as it is shown: start the local
+// Slurm (scripts/slurm-local.sh) and export its SLURM_CONF to see an answer.
 
+#include "jobs/ClusterSettings.h"
 #include "jobs/DirList.h"
 #include "jobs/JobSettings.h"
 #include "ui/AboutForm.h"
@@ -34,12 +38,20 @@ int main(int argc, char *argv[])
     settings.AddCmdLine = QStringLiteral("-ex /opt/firefly/ext");
     settings.TxtFile = QStringLiteral("/usr/bin/gedit");
     settings.MolFile = QStringLiteral("/usr/bin/avogadro");
+    TClusterSettings cluster;
+    cluster.RunOn = TClusterSettings::Where::Slurm;
+    cluster.Account = QStringLiteral("chem");
+    cluster.TimeLimit = QStringLiteral("4:00:00");
+    cluster.Memory = QStringLiteral("16G");
+    cluster.SbatchOptions = QStringLiteral("--qos=low \"--comment=Nelo run\"");
 
     std::unique_ptr<QDialog> dialog;
     if (which.startsWith(QLatin1String("settings"))) {
-        auto settingsDialog = std::make_unique<TSettingsDlg>(settings);
+        auto settingsDialog = std::make_unique<TSettingsDlg>(settings, cluster);
         if (which == QLatin1String("settings-other"))
             settingsDialog->findChild<QTabWidget *>(QStringLiteral("PageControl1"))->setCurrentIndex(1);
+        if (which == QLatin1String("settings-cluster"))
+            settingsDialog->findChild<QTabWidget *>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
         if (which == QLatin1String("settings-hint")) {
             QDialog *shown = settingsDialog.get();
             QTimer::singleShot(1000, shown, [shown] {
@@ -58,7 +70,7 @@ int main(int argc, char *argv[])
     } else if (which == QLatin1String("about")) {
         dialog = std::make_unique<TAboutBox>();
     } else {
-        std::fprintf(stderr, "usage: nelo_show_dialogs settings|settings-other|settings-hint|report|about\n");
+        std::fprintf(stderr, "usage: nelo_show_dialogs settings|settings-other|settings-cluster|settings-hint|report|about\n");
         return 2;
     }
     return dialog->exec();

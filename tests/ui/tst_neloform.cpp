@@ -25,6 +25,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
@@ -340,6 +341,23 @@ private slots:
         QFile file(settingsPath());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains("CPUcores=4"));
+    }
+
+    // The cluster settings come from the same file, reach the dialog, and
+    // Exit writes them back with what OK stored.
+    void exitSavesClusterSettings()
+    {
+        QVERIFY(writeFile(settingsPath(), "[Settings]\nEXEFile=/ff\nDirList=/w\n[Cluster]\nRunOn=1\nPartition=short\n"));
+        m_form = makeForm();
+        TSettingsDlg *dialog = m_form->SettingsDialog();
+        QTimer::singleShot(0, dialog, [dialog] {
+            findControl<QLineEdit>(dialog, "AccountEdit")->setText(QStringLiteral("chem"));
+            findControl<QPushButton>(dialog, "OKBtn")->click();
+        });
+        m_form->SettingsClick();
+        QTest::mouseClick(control<QPushButton>("ExitBtn"), Qt::LeftButton);
+        QVERIFY(m_errors.isEmpty());
+        QVERIFY(readFile(settingsPath()).contains("[Cluster]\nRunOn=1\nPartition=short\nAccount=chem\n"));
     }
 
     // Without the seam Exit ends the event loop with status 0, although the
