@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QSaveFile>
+#include <QTableView>
 #include <QScrollBar>
 #include <QTextBlock>
 
@@ -51,6 +52,7 @@ void StateReport::write()
     QJsonObject controls;
     QJsonObject lists;
     QJsonObject panes;
+    QJsonObject tables;
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (!window->isVisible())
             continue;
@@ -77,6 +79,17 @@ void StateReport::write()
                 lists[name] = entries;
             } else if (const auto *pane = qobject_cast<QPlainTextEdit *>(widget)) {
                 panes[name] = LastVisibleLine(*pane);
+            } else if (const auto *table = qobject_cast<QTableView *>(widget); table && table->model()) {
+                // Rows as the view shows them (sorted), each a list of cells.
+                const QAbstractItemModel &model = *table->model();
+                QJsonArray rows;
+                for (int row = 0; row < model.rowCount(); ++row) {
+                    QJsonArray cells;
+                    for (int column = 0; column < model.columnCount(); ++column)
+                        cells.append(model.index(row, column).data().toString());
+                    rows.append(cells);
+                }
+                tables[name] = rows;
             }
         }
     }
@@ -84,6 +97,7 @@ void StateReport::write()
     report[QStringLiteral("controls")] = controls;
     report[QStringLiteral("lists")] = lists;
     report[QStringLiteral("panes")] = panes;
+    report[QStringLiteral("tables")] = tables;
 
     QSaveFile file(m_path);
     if (file.open(QIODevice::WriteOnly)) {

@@ -108,7 +108,9 @@ public:
         const QJsonObject place = Control(name);
         const int x = place["x"].toInt() + place["w"].toInt() / 2;
         const int y = place["y"].toInt() + place["h"].toInt() / 2;
-        return xdotool({"mousemove", "--sync", QString::number(x), QString::number(y), "click", "1"});
+        // Not "mousemove --sync": it waits for a move that never comes when
+        // the pointer is there already (the same button clicked twice).
+        return xdotool({"mousemove", QString::number(x), QString::number(y), "sleep", "0.1", "click", "1"});
     }
     bool Key(const QString &keys) { return xdotool({"key", keys}); }
     // Types a path into the file dialog that a click opened and presses
