@@ -95,7 +95,7 @@ QString RunJobsModel::Summary() const
             break;
         }
     }
-    return QStringLiteral("%1 running, %2 waiting, %3 ended").arg(running).arg(waiting).arg(ended);
+    return QStringLiteral("%1 running, %2 pending, %3 ended").arg(running).arg(waiting).arg(ended);
 }
 
 QString RunJobsModel::StateText(const IFireflyRun::Status &status)
@@ -105,7 +105,7 @@ QString RunJobsModel::StateText(const IFireflyRun::Status &status)
     case IFireflyRun::Phase::Starting:
         return QStringLiteral("submitting");
     case IFireflyRun::Phase::Waiting:
-        text = QStringLiteral("waiting");
+        text = QStringLiteral("pending");
         break;
     case IFireflyRun::Phase::Running:
         text = QStringLiteral("running");

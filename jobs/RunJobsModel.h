@@ -19,7 +19,7 @@ class RunJobsModel : public QAbstractTableModel
 public:
     enum Column { JobColumn, InputColumn, StateColumn, TimeColumn, StepsColumn, GradientColumn, ColumnCount };
     // The output file of a row (Qt::UserRole of every column), and the
-    // phase's order for sorting (running first, then waiting, then ended).
+    // phase's order for sorting (running first, then pending, then ended).
     static constexpr int OutputRole = Qt::UserRole;
     static constexpr int SortRole = Qt::UserRole + 1;
 
@@ -44,10 +44,10 @@ public:
     void Tick(const QDateTime &now);
 
     const QList<Row> &Rows() const { return m_rows; }
-    // "3 running, 40 waiting, 7 ended"
+    // "3 running, 40 pending, 7 ended"
     QString Summary() const;
 
-    // How a phase reads in the view ("running", "waiting (PENDING)", "ended (TIMEOUT)").
+    // How a phase reads in the view ("running", "pending", "pending (SUSPENDED)", "ended (TIMEOUT)").
     static QString StateText(const IFireflyRun::Status &status);
     // "0:42", "12:05", "3:02:10", "2d 04:10"
     static QString Duration(qint64 seconds);

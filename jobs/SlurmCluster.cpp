@@ -203,10 +203,18 @@ SlurmCluster::Answer SlurmCluster::Run(const QString &program, const QStringList
         if (error == QProcess::FailedToStart)
             loop.quit();
     });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    bool timedOut = false;
+    QTimer::singleShot(timeoutMs, &loop, [&] {
+        timedOut = true;
+        loop.quit();
+    });
     process.start();
     if (process.state() != QProcess::NotRunning)
         loop.exec();
+    // Nelo is ending (the loop returned at once): a job sbatch may already
+    // have handed to the controller must not be lost with its answer.
+    if (!timedOut && process.state() != QProcess::NotRunning)
+        process.waitForFinished(timeoutMs);
 
     Answer answer;
     if (process.error() == QProcess::FailedToStart) {

@@ -219,8 +219,13 @@ private slots:
         SlurmCluster slurm(cluster, first.settings, first.stateFile);
         std::vector<JobRunner::Adopted> adopted;
         adopted.push_back({saved.jobs[0].input, saved.jobs[0].output, slurm.Adopt(saved.jobs[0])});
+        // A job Slurm no longer knows is listed as ended, its state unknown.
+        ClusterJobRecord forgotten{"999999", first.job("z.inp"), first.job("z.out"), first.job("z.slurm.log"), {}};
+        QVERIFY(writeFile(forgotten.output, " EXECUTION OF FIREFLY TERMINATED NORMALLY\r\n"));
+        adopted.push_back({forgotten.input, forgotten.output, slurm.Adopt(forgotten)});
         runner.Resume(slurm, std::move(adopted));
-        QCOMPARE(window.done, QStringList(first.job("a.out")));
+        QCOMPARE(window.done, QStringList({first.job("z.out"), first.job("a.out")}));
+        QCOMPARE(RunJobsModel::StateText(runner.JobsModel().Rows().at(1).status), "ended (UNKNOWN)");
         QCOMPARE(ClassifyJobOutcome(first.job("a.out")).outcome, JobOutcome::Converged);
         QVERIFY(!QFile::exists(first.stateFile));
     }
