@@ -1,5 +1,7 @@
 #include "ui/StateReport.h"
 
+#include "ui/OutcomeIcons.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QJsonArray>
@@ -51,6 +53,7 @@ void StateReport::write()
     QJsonObject controls;
     QJsonObject lists;
     QJsonObject panes;
+    QJsonObject outcomes;
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (!window->isVisible())
             continue;
@@ -72,9 +75,14 @@ void StateReport::write()
             controls[name] = control;
             if (const auto *list = qobject_cast<QListWidget *>(widget)) {
                 QJsonArray entries;
-                for (int row = 0; row < list->count(); ++row)
+                QJsonArray endings;
+                for (int row = 0; row < list->count(); ++row) {
                     entries.append(list->item(row)->text());
+                    endings.append(list->item(row)->data(OutcomeRole).toString());
+                }
                 lists[name] = entries;
+                if (name == QLatin1String("DoneListBox"))
+                    outcomes[name] = endings;
             } else if (const auto *pane = qobject_cast<QPlainTextEdit *>(widget)) {
                 panes[name] = LastVisibleLine(*pane);
             }
@@ -84,6 +92,7 @@ void StateReport::write()
     report[QStringLiteral("controls")] = controls;
     report[QStringLiteral("lists")] = lists;
     report[QStringLiteral("panes")] = panes;
+    report[QStringLiteral("outcomes")] = outcomes;
 
     QSaveFile file(m_path);
     if (file.open(QIODevice::WriteOnly)) {

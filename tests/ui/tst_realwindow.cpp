@@ -245,6 +245,7 @@ private slots:
         QVERIFY(click("RunBtn"));
         const QString output = m_dir.filePath("ammonium fails.out");
         QVERIFY(waitFor([&] { return list("DoneListBox") == QStringList{output} && enabled("RunBtn"); }, 30000));
+        QCOMPARE(m_state["outcomes"].toObject()["DoneListBox"].toArray(), QJsonArray{"abnormal"});
         const QByteArray lastLine = readFile(output).trimmed().split('\n').last().trimmed();
         QVERIFY(lastLine.startsWith("EXECUTION OF FIREFLY TERMINATED"));
         QCOMPARE(m_state["panes"].toObject()["Memo1"].toString().trimmed(), QString::fromLatin1(lastLine));
