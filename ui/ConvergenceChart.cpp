@@ -110,10 +110,19 @@ ConvergenceChart::ConvergenceChart(QWidget *parent)
 
 ConvergenceChart::~ConvergenceChart() = default;
 
+void ConvergenceChart::SetPointLimit(int limit)
+{
+    for (ThinnedLine *points : {&m_energyPoints, &m_maxPoints, &m_rmsPoints})
+        *points = ThinnedLine(limit);
+    Clear();
+}
+
 void ConvergenceChart::SetOutputFile(const QString &path)
 {
     m_outputFile = path;
-    chart()->setTitle(m_compact ? QString() : QFileInfo(path).fileName());
+    const QString title = m_compact ? QString() : QFileInfo(path).fileName();
+    if (chart()->title() != title) // a new title lays the chart out anew
+        chart()->setTitle(title);
 }
 
 void ConvergenceChart::SetCompact(bool compact)

@@ -32,6 +32,10 @@ public:
     explicit ConvergenceChart(QWidget *parent = nullptr);
     ~ConvergenceChart() override;
 
+    // At most this many points per line (ThinnedLimit unless set; a
+    // benchmark sets more to see what thinning saves). Clears the chart.
+    void SetPointLimit(int limit);
+
     // Shows the series. Called again with the same series as it grows, only
     // the steps not shown yet are added (and the gradients of the last step
     // when they have come since); any other series starts the chart anew.
