@@ -54,14 +54,14 @@ QLineSeries *line(QChart *chart, const QString &name, const QColor &colour, Qt::
 ConvergenceChart::ConvergenceChart(QWidget *parent)
     : QChartView(parent)
 {
-    auto *chart = new QChart;
+    // The view's own chart: one set in its place would leave this one to us.
+    QChart *chart = this->chart();
     chart->setMargins(QMargins(2, 2, 2, 2));
     chart->setBackgroundRoundness(0);
     QFont small = font();
     small.setPixelSize(10);
     chart->legend()->setAlignment(Qt::AlignTop);
     chart->legend()->setFont(small);
-    setChart(chart);
     setRenderHint(QPainter::Antialiasing);
 
     m_energy = line(chart, QStringLiteral("Energy"), QColor(0x1f, 0x4e, 0xb4));
@@ -173,6 +173,8 @@ void ConvergenceChart::ShowSeries(const ConvergenceSeries &series)
         m_energyPoints.Append(QPointF(point.step, point.energy));
         m_energyLow = i == 0 ? point.energy : std::min(m_energyLow, point.energy);
         m_energyHigh = i == 0 ? point.energy : std::max(m_energyHigh, point.energy);
+        m_firstStep = i == 0 ? point.step : std::min(m_firstStep, point.step);
+        m_lastStep = i == 0 ? point.step : std::max(m_lastStep, point.step);
     }
     const std::size_t gradientsBefore = m_gradientsShown;
     for (; m_gradientsShown < m_points.size(); ++m_gradientsShown) {
@@ -206,8 +208,8 @@ void ConvergenceChart::updateAxes()
 {
     double first = 0, last = 1;
     if (!m_points.empty()) {
-        first = m_points.front().step;
-        last = std::max(double(m_points.back().step), first + 1);
+        first = m_firstStep;
+        last = std::max(m_lastStep, m_firstStep + 1);
     }
     m_stepAxis->setRange(first, last);
     m_stepAxis->setTickInterval(niceInterval((last - first) / 6));

@@ -90,6 +90,7 @@ private:
     ThinnedLine m_maxPoints{ThinnedLimit};
     ThinnedLine m_rmsPoints{ThinnedLimit};
     double m_energyLow = 0, m_energyHigh = 0;
+    int m_firstStep = 0, m_lastStep = 0;
     double m_gradientLow = 0, m_gradientHigh = 0;
     QString m_outputFile;
     bool m_compact = false;
