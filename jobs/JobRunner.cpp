@@ -17,6 +17,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string_view>
 
@@ -386,9 +387,14 @@ void JobRunner::show(Job &job)
     } else {
         m_scanner.ScanGeometryProgress(text, [this](const QByteArray &entry) { m_window.AppendLog(entry); });
     }
-    const std::size_t steps = job.convergence.Points().size();
+    // A new step, or the gradients of the last one (their line can come in
+    // a later batch than the step's energy; the last step has no other).
+    const auto known = [&points = job.convergence.Points()] {
+        return 2 * points.size() - (!points.empty() && std::isnan(points.back().maxGradient) ? 1 : 0);
+    };
+    const std::size_t before = known();
     job.convergence.Feed(text);
-    if (&job == m_followed && job.convergence.Points().size() != steps)
+    if (&job == m_followed && known() != before)
         m_window.ShowConvergence(job.convergence);
 }
 

@@ -11,7 +11,10 @@
 #include "platform/Notices.h"
 #include "platform/SystemClipboard.h"
 #include "platform/Viewers.h"
+#include "ui/ConvergenceChart.h"
+#include "ui/ConvergenceForm.h"
 #include "ui/ListActions.h"
+#include "ui/OutcomeIcons.h"
 #include "ui/ReportForm.h"
 #include "ui/SettingsForm.h"
 
@@ -30,6 +33,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTextBlock>
@@ -137,10 +141,15 @@ void TForm1::setUpControls()
 
     ui->ParseMenuItem->setProperty(TagProperty, 0);
     ui->EgMenuItem->setProperty(TagProperty, 0);
+    ui->ConvergenceMenuItem->setProperty(TagProperty, 0);
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     PopupMenu1->addAction(ui->ParseMenuItem);
     PopupMenu1->addAction(ui->EgMenuItem);
+    PopupMenu1->addAction(ui->ConvergenceMenuItem);
+    // The outcome icons fit the entries' height.
+    ui->DoneListBox->setIconSize(QSize(12, 12));
+    ui->ChartPanel->SetCompact(true);
 
     TrayIcon1 = new QSystemTrayIcon(this);
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
@@ -190,6 +199,7 @@ void TForm1::connectHandlers()
     new ListActions(ui->DoneListBox, reported(&TForm1::ViewBtnClick), reported(&TForm1::DeleteOutBtnClick));
     bind(ui->ParseMenuItem, &QAction::triggered, &TForm1::ParseMenuItemClick);
     bind(ui->EgMenuItem, &QAction::triggered, &TForm1::EgMenuItemClick);
+    bind(ui->ConvergenceMenuItem, &QAction::triggered, &TForm1::ConvergenceMenuItemClick);
     bind(PopupMenu1, &QMenu::aboutToShow, &TForm1::PopupMenu1Popup);
     connect(ui->DoneListBox, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopupMenu1->popup(ui->DoneListBox->viewport()->mapToGlobal(pos)); });
@@ -297,7 +307,10 @@ void TForm1::OutputBtnClick()
     request.title = QStringLiteral("Add Output File");
     request.filter = JobRunner::OutputFileFilter; // the same filter as the save dialog of a run
     request.defaultSuffix = JobRunner::OutputFileSuffix;
+    const int first = ui->DoneListBox->count();
     ui->DoneListBox->addItems(Dialogs::Ask(this, request));
+    for (int row = first; row < ui->DoneListBox->count(); ++row)
+        ShowOutcome(*ui->DoneListBox->item(row), ui->DoneListBox->item(row)->text());
 }
 
 void TForm1::deleteSelected(QListWidget *list)
@@ -461,6 +474,13 @@ void TForm1::EgMenuItemClick()
         ::EgMenuItemClick(*HLDlg, SelectedEntries(*ui->DoneListBox));
 }
 
+void TForm1::ConvergenceMenuItemClick()
+{
+    const QString file = focusedEntry(ui->DoneListBox);
+    if (!file.isNull())
+        ShowConvergenceWindow(this, file);
+}
+
 // --- the viewers ---------------------------------------------------------------
 
 void TForm1::JobListBoxDblClick()
@@ -537,16 +557,56 @@ void TForm1::ShowJobsView(bool shown)
     showRunPanel();
 }
 
+void TForm1::ShowConvergence(const ConvergenceSeries &series)
+{
+    ConvergenceChart *chart = ui->ChartPanel;
+    if (series.Points().empty()) {
+        chart->hide();
+        chart->Clear();
+    } else {
+        chart->SetOutputFile(ui->OutLab->text().mid(int(qstrlen("Active Job: "))));
+        chart->ShowSeries(series);
+        // Only where it fits below the pane at its designed height.
+        if (chart->isHidden() && (!isVisible() || runPanelRoom() >= chart->minimumHeight()))
+            chart->show();
+    }
+    showRunPanel();
+}
+
+// The height a panel below the pane can have while the pane keeps its
+// designed height, the room a window not maximised can grow by included.
+int TForm1::runPanelRoom() const
+{
+    int room = ui->PaneSplitter->height() - PaneDesignHeight - ui->PaneSplitter->handleWidth();
+    if (!isMaximized() && !isFullScreen() && screen())
+        room += std::max(0, screen()->availableGeometry().height() - frameGeometry().height());
+    return room;
+}
+
 // The panel below the output pane shows while it has something to show; the
-// pane keeps at least its designed height.
+// pane keeps at least its designed height. A window that is not maximised
+// grows by what the panel needs (as far as its screen allows), and gives it
+// back when the panel goes, unless the user has resized it meanwhile.
 void TForm1::showRunPanel()
 {
-    const bool wanted = !ui->JobsPanel->isHidden();
+    const bool wanted = !ui->JobsPanel->isHidden() || !ui->ChartPanel->isHidden();
     if (wanted == !ui->RunPanel->isHidden())
         return;
     ui->RunPanel->setVisible(wanted);
-    if (!wanted)
+    if (!wanted) {
+        if (m_grownBy > 0 && !isMaximized() && !isFullScreen() && height() == m_grownTo)
+            resize(width(), height() - m_grownBy);
+        m_grownBy = 0;
         return;
+    }
+    const int needed = PaneDesignHeight + ui->PaneSplitter->handleWidth() + ui->RunPanel->minimumSizeHint().height();
+    if (isVisible() && !isMaximized() && !isFullScreen() && ui->PaneSplitter->height() < needed) {
+        const int room = screen() ? screen()->availableGeometry().height() - frameGeometry().height() : 0;
+        m_grownBy = std::max(0, std::min(needed - ui->PaneSplitter->height(), room));
+        resize(width(), height() + m_grownBy);
+        m_grownTo = height();
+        centralWidget()->layout()->activate();
+    }
     const int total = ui->PaneSplitter->height();
     const int pane = std::max(PaneDesignHeight, total / 2);
     ui->PaneSplitter->setSizes({pane, std::max(0, total - pane)});
@@ -669,7 +729,11 @@ void TForm1::ClearDone()
 
 void TForm1::AppendDone(const QString &path)
 {
-    ui->DoneListBox->addItem(path);
+    auto *item = new QListWidgetItem(path);
+    // The runner lists a job's output right after it has ended.
+    const JobRunner::FinishedJob &finished = m_runner->LastFinishedJob();
+    ShowOutcome(*item, path, finished.output == path ? finished.end : ProcessEnd());
+    ui->DoneListBox->addItem(item);
 }
 
 void TForm1::SetOutLabCaption(const QString &caption)

@@ -90,6 +90,8 @@ public:
     void PopupMenu1Popup();
     void ParseMenuItemClick();
     void EgMenuItemClick();
+    // The convergence chart of the focused processed entry, in a window of its own.
+    void ConvergenceMenuItemClick();
     void FormPaint();
     // The viewers: the focused entry of a list in the text or molecule editor.
     void JobListBoxDblClick();
@@ -124,6 +126,11 @@ public:
     bool PowerOffChecked() const override;
     bool AskOutputFileName(const QString &filter, const QString &defaultSuffix, QString &fileName) override;
     void ShowJobsView(bool shown) override;
+    // The chart below the pane: shown from the first step of the followed
+    // job's search (where the window has room for it below the pane at its
+    // designed height), kept after the job ends, hidden when another job is
+    // followed until its first step.
+    void ShowConvergence(const ConvergenceSeries &series) override;
 
     QMenu *PopupMenu1 = nullptr;
     QSystemTrayIcon *TrayIcon1 = nullptr; // its menu: "Show Nelo" and "Exit"
@@ -140,6 +147,7 @@ private:
     void setUpControls();
     void setUpJobsView();
     void showRunPanel();
+    int runPanelRoom() const;
     void updateJobsSummary();
     static void deleteSelected(QListWidget *list);
     void keepMemoView();
@@ -163,6 +171,9 @@ private:
     // read; then it stays where the user put it (m_memoReadAt).
     bool m_memoFollows = true;
     int m_memoReadAt = 0;
+    // How much showRunPanel made the window taller, to give it back.
+    int m_grownBy = 0;
+    int m_grownTo = 0;
 };
 
 // The one main window of the running program.

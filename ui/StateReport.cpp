@@ -1,5 +1,7 @@
 #include "ui/StateReport.h"
 
+#include "ui/OutcomeIcons.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QJsonArray>
@@ -53,6 +55,7 @@ void StateReport::write()
     QJsonObject lists;
     QJsonObject panes;
     QJsonObject tables;
+    QJsonObject outcomes;
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (!window->isVisible())
             continue;
@@ -74,9 +77,14 @@ void StateReport::write()
             controls[name] = control;
             if (const auto *list = qobject_cast<QListWidget *>(widget)) {
                 QJsonArray entries;
-                for (int row = 0; row < list->count(); ++row)
+                QJsonArray endings;
+                for (int row = 0; row < list->count(); ++row) {
                     entries.append(list->item(row)->text());
+                    endings.append(list->item(row)->data(OutcomeRole).toString());
+                }
                 lists[name] = entries;
+                if (name == QLatin1String("DoneListBox"))
+                    outcomes[name] = endings;
             } else if (const auto *pane = qobject_cast<QPlainTextEdit *>(widget)) {
                 panes[name] = LastVisibleLine(*pane);
             } else if (const auto *table = qobject_cast<QTableView *>(widget); table && table->model()) {
@@ -98,6 +106,7 @@ void StateReport::write()
     report[QStringLiteral("lists")] = lists;
     report[QStringLiteral("panes")] = panes;
     report[QStringLiteral("tables")] = tables;
+    report[QStringLiteral("outcomes")] = outcomes;
 
     QSaveFile file(m_path);
     if (file.open(QIODevice::WriteOnly)) {

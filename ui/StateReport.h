@@ -12,8 +12,9 @@ class QPlainTextEdit;
 // replaced every 50 ms by a JSON object with the focused control, the active
 // and the visible windows, the place of every named visible control on the
 // screen (with the text of a one-line edit and the state of a button), the
-// entries of the lists, the rows of the tables and the last line each text
-// pane shows. It reads widgets and changes nothing.
+// entries of the lists, how each processed output's job ended (its outcome
+// keyword), the rows of the tables and the last line each text pane shows.
+// It reads widgets and changes nothing.
 class StateReport : public QObject
 {
 public:

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cmath>
 #include <csignal>
 
 Q_DECLARE_METATYPE(ProcessEnd)
@@ -71,6 +72,7 @@ private slots:
     void abortWhileTheRestIsStillReadCounts();
     void everyOutcomeThroughTheRunner_data();
     void everyOutcomeThroughTheRunner();
+    void lastGradientReachesTheChart();
 
 private:
     QStringList m_notices;
@@ -305,6 +307,28 @@ void tst_StandinJobs::everyOutcomeThroughTheRunner()
     const OutcomeReport report = ClassifyJobOutcome(finished.first().output, finished.first().end);
     QCOMPARE(QByteArray(OutcomeKeyword(report.outcome).data()), keyword);
     QVERIFY2(report.reason.startsWith(reason), report.reason.constData());
+}
+
+// A step's gradient line can come in a later read than its energy: the
+// chart is shown again when it does (the last step has no later step).
+void tst_StandinJobs::lastGradientReachesTheChart()
+{
+    Rig rig;
+    const QByteArray filler = " II,JST,KST,LST =  1  1  1  1 NREC =         1 INTLOC =    1\r\n";
+    const auto padded = [&](QByteArray text) { return text + filler.repeated(10).left(600 - text.size() - 2) + "\r\n"; };
+    const QByteArray replay = padded("          NSERCH=  0     ENERGY=    -76.0495434\r\n")
+                              + padded("          MAXIMUM GRADIENT =  0.0000512    RMS GRADIENT = 0.0000333\r\n");
+    QVERIFY(writeFile(rig.dir.filePath(QStringLiteral("replay.out")), replay));
+    qputenv("FIREFLY_STANDIN_REPLAY", QFile::encodeName(rig.dir.filePath(QStringLiteral("replay.out"))));
+    qputenv("FIREFLY_STANDIN_REPLAY_CHUNK", "600");
+    qputenv("FIREFLY_STANDIN_REPLAY_INTERVAL", "400");
+    rig.queue(QStringLiteral("job.inp"));
+    rig.runner.RunBtnClick();
+    // When the pane follows the job (no steps yet), at the step, at its gradients.
+    QCOMPARE(rig.window.charts.size(), 3);
+    QVERIFY(rig.window.charts[0].empty() && rig.window.charts[1].size() == 1 && rig.window.charts[2].size() == 1);
+    QVERIFY(std::isnan(rig.window.charts[1].back().maxGradient));
+    QCOMPARE(rig.window.charts[2].back().maxGradient, 0.0000512);
 }
 
 QTEST_GUILESS_MAIN(tst_StandinJobs)

@@ -154,6 +154,7 @@ private slots:
         QVERIFY(m_nelo.Click("RunBtn"));
         const QString output = m_dir.filePath("ammonium fails.out");
         QVERIFY(m_nelo.WaitFor([&] { return m_nelo.List("DoneListBox") == QStringList{output} && m_nelo.Enabled("RunBtn"); }, 30000));
+        QCOMPARE(m_nelo.state["outcomes"].toObject()["DoneListBox"].toArray(), QJsonArray{"abnormal"});
         const QByteArray lastLine = readFile(output).trimmed().split('\n').last().trimmed();
         QVERIFY(lastLine.startsWith("EXECUTION OF FIREFLY TERMINATED"));
         QCOMPARE(m_nelo.state["panes"].toObject()["Memo1"].toString().trimmed(), QString::fromLatin1(lastLine));
