@@ -33,8 +33,8 @@ public:
     ~RealNelo() { Kill(); }
 
     // Starts nelo on the X display with that settings file (and the state
-    // report, unless `report` is false).
-    void Start(const QString &settingsFile, bool report = true)
+    // report, unless `report` is false) and those arguments.
+    void Start(const QString &settingsFile, bool report = true, const QStringList &arguments = {})
     {
         QFile::remove(m_report);
         state = {};
@@ -45,7 +45,7 @@ public:
             environment.insert(QStringLiteral("NELO_STATE_REPORT"), m_report);
         process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(QStringLiteral(NELO_BINARY), {});
+        process.start(QStringLiteral(NELO_BINARY), arguments);
     }
     void Kill()
     {
@@ -113,6 +113,20 @@ public:
         return xdotool({"mousemove", QString::number(x), QString::number(y), "sleep", "0.1", "click", "1"});
     }
     bool Key(const QString &keys) { return xdotool({"key", keys}); }
+    // The popup menu of a list: a right click on its first entry, then the
+    // item `steps` places up from the bottom of the menu chosen by keys.
+    bool PopupItemFromBottom(const QString &list, int steps)
+    {
+        if (!WaitFor([&] { return Control(list)["enabled"].toBool(); }))
+            return false;
+        const QJsonObject place = Control(list);
+        const QString x = QString::number(place["x"].toInt() + 40), y = QString::number(place["y"].toInt() + 8);
+        if (!xdotool({"mousemove", x, y, "sleep", "0.1", "click", "1", "sleep", "0.1", "click", "3", "sleep", "0.5"}))
+            return false;
+        for (int i = 0; i < steps; ++i)
+            Key("Up");
+        return Key("Return");
+    }
     // Types a path into the file dialog that a click opened and presses
     // Enter: true when the dialog took it and closed.
     bool ChoosePath(const QString &button, const QString &path)

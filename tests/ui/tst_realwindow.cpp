@@ -175,6 +175,41 @@ private slots:
         QVERIFY2(lines.contains("DirList=" + QFile::encodeName(work)), lines.join('|').constData());
     }
 
+    // A finished output added by hand: how it ended on its entry, its
+    // convergence chart from the popup menu saved as CSV, and the HOMO-LUMO
+    // table saved as CSV, all through the real program.
+    void outputAnalysisByRealInput()
+    {
+        if (QStandardPaths::findExecutable("xdotool").isEmpty())
+            QSKIP("xdotool is not installed");
+        const QString settings = m_dir.filePath("analysis.INI");
+        QVERIFY(writeFile(settings, "[Settings]\nEXEFile=/opt/ff\nDirList=/tmp/a\nAutoDir=1\n"));
+        const QString output = m_dir.filePath("dvb gopt.out");
+        QVERIFY(QFile::copy(NELO_SAMPLES_DIR "/dvb_gopt_a.out", output));
+        m_nelo.Start(settings, true, {"X"});
+
+        QVERIFY(m_nelo.ChoosePath("OutputBtn", output));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.List("DoneListBox") == QStringList{output}; }));
+        QCOMPARE(m_nelo.state["outcomes"].toObject()["DoneListBox"].toArray(), QJsonArray{"converged"});
+
+        // The menu reads Parse, HOMO-LUMO, Convergence...
+        QVERIFY(m_nelo.PopupItemFromBottom("DoneListBox", 1));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.Shown("TConvergenceForm"); }));
+        const QString steps = m_dir.filePath("steps.csv");
+        QVERIFY(m_nelo.ChoosePath("SaveCsvBtn", steps));
+        QVERIFY(m_nelo.WaitFor([&] { return readFile(steps).count('\n') == 25; }));
+        QVERIFY(readFile(steps).contains("\n23,-379.777955"));
+        QVERIFY(m_nelo.Click("CloseBtn"));
+        QVERIFY(m_nelo.WaitFor([&] { return !m_nelo.Shown("TConvergenceForm"); }));
+
+        QVERIFY(m_nelo.PopupItemFromBottom("DoneListBox", 2));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.Shown("THLDlg"); }));
+        const QString table = m_dir.filePath("homo-lumo.csv");
+        QVERIFY(m_nelo.ChoosePath("SaveCsvBtn", table));
+        QVERIFY(m_nelo.WaitFor([&] { return readFile(table).count('\n') == 2; }));
+        QVERIFY2(readFile(table).contains(QFile::encodeName(output)), readFile(table).constData());
+    }
+
     // Tab, pressed, walks the settings dialog's first page in its order, a
     // group of radio buttons being one stop on its selected button.
     void settingsTabOrderByKeys()
