@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -27,8 +28,10 @@ constexpr std::size_t NotFound = std::string_view::npos;
 // byte: signs are rare in Firefly output (about one in 500 bytes), so memchr
 // skips to the few candidates at vector speed and a compare settles each.
 // So is one holding a Q ("EQUILIBRIUM GEOMETRY LOCATED"), rarer still (one in
-// several kilobytes). memmem can skip at most a marker's length at a time,
-// little for short markers; the long search-start marker it skips well.
+// several kilobytes), and else one holding a Y ("PARAMETERS CONTROLLING
+// GEOMETRY SEARCH ARE"): about one byte in 800 of real outputs, the rarest of
+// that marker's letters in all of them, and three times faster to find than
+// with memmem, which skips at most the marker's length at a time.
 class MarkerCursor
 {
 public:
@@ -51,7 +54,10 @@ private:
     static std::size_t anchorOf(std::string_view marker)
     {
         const std::size_t sign = marker.find_last_of("=:-()");
-        return sign != NotFound ? sign : marker.find('Q');
+        if (sign != NotFound)
+            return sign;
+        const std::size_t q = marker.find('Q');
+        return q != NotFound ? q : marker.find('Y');
     }
 
     std::size_t find(std::size_t from) const
@@ -133,128 +139,232 @@ private:
     MarkerCursor m_searchStart, m_step, m_gradient, m_end;
 };
 
-// Where the markers of a text stand, gathered from the text one view at a
-// time, each with the bytes an entry copies next to it; then asked as the
-// scan asks TextMarkers.
-class MarkerPlaces
+// What Parse keeps of one marker: its places in the order of the text, each
+// with the bytes its entry copies, as records one after the other: the place
+// (8 bytes), the copy's length (1 byte), the copy. The scan asks for ever
+// later places, so a cursor walks the records once.
+class Places
 {
 public:
-    // A view of the text: it begins at `viewStart`; its bytes before
-    // `pieceStart` were in the view before (at least 128 of them, where the
-    // text has them), the rest are new. A marker is taken from the first
-    // view that holds it and what its entry copies (the last view holds
-    // what there is), so none is taken twice or cut short.
-    void gather(std::string_view view, std::size_t viewStart, std::size_t pieceStart, bool last)
+    void reserve(std::size_t bytes) { m_records.reserve(bytes); }
+
+    void add(std::size_t place, std::string_view copy)
     {
-        using GS = GeometryScanner;
-        const std::size_t viewEnd = viewStart + view.size();
-        const auto take = [&](std::size_t needEnd) { return needEnd > pieceStart && (last || needEnd <= viewEnd); };
-        // A marker of `marker`'s text whose byte `offset` stands at `at`.
-        const auto standsAt = [&](std::string_view marker, std::size_t at, std::size_t offset) {
-            return at >= offset && at - offset + marker.size() <= view.size()
-                   && view.compare(at - offset, marker.size(), marker) == 0;
-        };
-        // The search-start and end markers are long: searched for on their
-        // own they are skipped over fastest. The step and gradient markers
-        // both end in "=": one pass from sign to sign finds them both.
-        const auto each = [&](std::string_view marker, std::vector<std::size_t> &places) {
-            MarkerCursor cursor(view, marker);
-            for (std::size_t at = cursor.findFrom(0); at != NotFound; at = cursor.findFrom(at + 1))
-                if (take(viewStart + at + marker.size()))
-                    places.push_back(viewStart + at);
-        };
-        each(GS::SearchStartMarker, m_searchStarts.places);
-        each(GS::EndMarker, m_ends.places);
-        const std::size_t stepSign = GS::StepMarker.size() - 1, gradientSign = GS::GradientMarker.size() - 1;
-        for (std::size_t at = view.find('='); at != std::string_view::npos; at = view.find('=', at + 1)) {
-            if (standsAt(GS::StepMarker, at, stepSign)) {
-                const std::size_t local = at - stepSign, place = viewStart + local;
-                if (take(place + 8 + 32))
-                    keep(m_steps, place, clampedPiece(view, std::ptrdiff_t(local) + 8, 32));
-            }
-            // A gradient marker in the first four bytes of the text copies
-            // from its first byte; elsewhere the view holds the four before it.
-            if (standsAt(GS::GradientMarker, at, gradientSign)) {
-                const std::size_t local = at - gradientSign, place = viewStart + local;
-                if (take((place < 4 ? 0 : place - 4) + 61))
-                    keep(m_gradients, place, clampedPiece(view, std::ptrdiff_t(local) - 4, 61));
-            }
+        char *const record = m_records.append(Header + copy.size());
+        const std::uint64_t at = place;
+        std::memcpy(record, &at, sizeof at);
+        record[sizeof at] = char(static_cast<unsigned char>(copy.size()));
+        if (!copy.empty())
+            std::memcpy(record + Header, copy.data(), copy.size());
+    }
+
+    // The first place at or after `from`, or NotFound.
+    std::size_t next(std::size_t from)
+    {
+        for (; m_cursor < m_records.size(); m_cursor += Header + copyLength()) {
+            const std::size_t place = placeAtCursor();
+            if (place >= from)
+                return place;
         }
-    }
-
-    // Room for the copies of a text of `bytes` bytes with markers as dense as
-    // in the densest output (a step every 4 KiB), so that they are not moved
-    // as they grow; untouched room costs no memory.
-    void reserveFor(std::size_t bytes)
-    {
-        m_steps.copies.reserve(bytes / 128);
-        m_gradients.copies.reserve(bytes / 64);
-    }
-
-    std::size_t searchStart(std::size_t from) { return next(m_searchStarts, from); }
-    std::size_t step(std::size_t from) { return next(m_steps, from); }
-    std::size_t gradient(std::size_t from) { return next(m_gradients, from); }
-    std::size_t end(std::size_t from) { return next(m_ends, from); }
-    std::string_view stepCopy(std::size_t) const { return copyAt(m_steps); }
-    std::string_view gradientCopy(std::size_t) const { return copyAt(m_gradients); }
-
-private:
-    // One marker's places in order; the scan asks for ever later ones, so a
-    // cursor walks them once. Copies lie one after the other in `copies`.
-    struct Places
-    {
-        std::vector<std::size_t> places;
-        std::vector<std::size_t> copyEnds;
-        std::string copies;
-        std::size_t cursor = 0;
-    };
-
-    static void keep(Places &to, std::size_t place, std::string_view copy)
-    {
-        to.places.push_back(place);
-        to.copies.append(copy);
-        to.copyEnds.push_back(to.copies.size());
-    }
-
-    static std::size_t next(Places &in, std::size_t from)
-    {
-        while (in.cursor < in.places.size() && in.places[in.cursor] < from)
-            ++in.cursor;
-        return in.cursor < in.places.size() ? in.places[in.cursor] : NotFound;
+        return NotFound;
     }
 
     // The copy of the place the last `next` found.
-    static std::string_view copyAt(const Places &in)
+    std::string_view copy() const { return std::string_view(m_records.data() + m_cursor + Header, copyLength()); }
+
+private:
+    static constexpr std::size_t Header = sizeof(std::uint64_t) + 1;
+
+    std::size_t placeAtCursor() const
     {
-        const std::size_t begin = in.cursor == 0 ? 0 : in.copyEnds[in.cursor - 1];
-        return std::string_view(in.copies).substr(begin, in.copyEnds[in.cursor] - begin);
+        std::uint64_t place;
+        std::memcpy(&place, m_records.data() + m_cursor, sizeof place);
+        return std::size_t(place);
+    }
+    std::size_t copyLength() const
+    {
+        return static_cast<unsigned char>(m_records.data()[m_cursor + sizeof(std::uint64_t)]);
     }
 
-    Places m_searchStarts, m_steps, m_gradients, m_ends;
+    GrowingBytes m_records;
+    std::size_t m_cursor = 0;
 };
 
-// The text with each lone CR or LF made CR LF, into `into` after `room`
-// bytes; returns its length.
-std::size_t widenLineEnds(std::string_view text, std::vector<char> &into, std::size_t room)
+// The lone line breaks among the bytes [from, to) of a view: CRs without an
+// LF after them and LFs without a CR before them. The view holds the byte
+// before `from` unless the text begins there (an LF at its very start is
+// lone), and the byte at `to` unless it ends there. [from, to) is shorter
+// than 256 bytes: a loop over byte pairs that counts in one byte, which the
+// compiler turns into vector code.
+std::size_t loneBreaks(std::string_view view, std::size_t from, std::size_t to)
 {
-    std::size_t lone = 0;
-    ForEachLineBreak(text, [&](std::size_t, std::size_t length) { lone += length == 1 ? 1 : 0; });
-    into.resize(room + text.size() + lone);
-    char *w = into.data() + room;
-    std::size_t start = 0;
-    const auto copy = [&](std::size_t end) {
-        std::memcpy(w, text.data() + start, end - start);
-        w += end - start;
-    };
-    ForEachLineBreak(text, [&](std::size_t at, std::size_t length) {
-        copy(at);
-        *w++ = '\r';
-        *w++ = '\n';
-        start = at + length;
-    });
-    copy(text.size());
-    return text.size() + lone;
+    if (from >= to)
+        return 0;
+    const char *const t = view.data();
+    unsigned char inside = 0;
+    for (std::size_t i = from + 1; i < to; ++i)
+        inside += (t[i] == '\n') != (t[i - 1] == '\r');
+    return inside + (t[from] == '\n' && (from == 0 || t[from - 1] != '\r') ? 1 : 0)
+           + (t[to - 1] == '\r' && (to == view.size() || t[to] != '\n') ? 1 : 0);
 }
+
+// `count` bytes of the CR LF text of a view from `before` bytes before its
+// byte `at` (fewer where the text begins sooner, and then as many more after
+// it), or up to the end of the view: each lone CR or LF made CR LF. `at` is
+// neither CR nor LF; the view holds the byte before the first one read
+// unless the text begins there.
+std::string_view crLfCopy(std::string_view view, std::size_t at, std::size_t before, std::size_t count,
+                          std::string &into)
+{
+    into.clear();
+    std::size_t i = at; // backwards: the bytes before `at`, the nearest first
+    while (into.size() < before && i > 0) {
+        const char c = view[--i];
+        if (c == '\n' || c == '\r') { // a CR here has no LF after it: that was read first
+            into += "\n\r";
+            if (c == '\n' && i > 0 && view[i - 1] == '\r')
+                --i;
+        } else {
+            into += c;
+        }
+    }
+    into.resize(std::min(into.size(), before));
+    std::reverse(into.begin(), into.end());
+    for (std::size_t j = at; into.size() < count && j < view.size(); ++j) {
+        const char c = view[j];
+        if (c == '\n' || c == '\r') {
+            into += "\r\n";
+            if (c == '\r' && j + 1 < view.size() && view[j + 1] == '\n')
+                ++j;
+        } else {
+            into += c;
+        }
+    }
+    into.resize(std::min(into.size(), count));
+    return into;
+}
+
+// Where the markers of a text stand, gathered from the text one view at a
+// time, each with the bytes an entry copies next to it; then asked as the
+// scan asks TextMarkers.
+//
+// The scan runs on the text with CR LF line ends. Firefly writes them, so
+// the text is gathered as it is read, and what other line ends would change
+// is worked out only next to the markers. A lone CR or LF becomes CR LF, one
+// byte more, which the scan can tell only inside the bytes an entry copies
+// (those are made CR LF on their own) and between two markers less than 30
+// bytes apart, since it moves 10 or 30 bytes on from a marker. So a marker's
+// place is its position plus the lone breaks counted so far, which take in
+// all those in the 31 bytes before every marker: where two markers stand
+// less than 31 bytes apart, their places lie as far apart as in the CR LF
+// text; where they stand further apart, they lie at least 31 bytes apart
+// there too. The text itself is never made CR LF as a whole.
+class MarkerPlaces
+{
+public:
+    // A view of the text, which begins at `viewStart`: its bytes before
+    // `pieceStart` were in the view before (at least 128 of them, where the
+    // text has them), the rest are new; the last view ends the text with a
+    // line break. A marker is taken from the first view that holds Reach
+    // bytes from its first one, or from the last view, so that none is taken
+    // twice, each has the 32 bytes before it, and all are taken in order.
+    void gather(std::string_view view, std::size_t viewStart, std::size_t pieceStart, bool last)
+    {
+        using GS = GeometryScanner;
+        m_hits.clear();
+        const auto take = [&](std::size_t at, Marker marker) {
+            if (viewStart + at + Reach > pieceStart && (last || at + Reach <= view.size()))
+                m_hits.push_back({at, marker});
+        };
+        // Two passes over the view find the four markers: the step and
+        // gradient markers both end in "=", and the search-start and end
+        // markers both hold GEOMETRY, whose Y is the rarest of their letters
+        // in Firefly output (about one byte in 800). memchr skips from one
+        // such byte to the next; the bytes before it settle most of them.
+        const auto pass = [&](char anchor, std::pair<std::string_view, Marker> first,
+                              std::pair<std::string_view, Marker> second) {
+            const std::size_t firstAt = first.first.find(anchor), secondAt = second.first.find(anchor);
+            const auto standsAt = [&](std::string_view marker, std::size_t anchorAt, std::size_t at) {
+                return at >= anchorAt && view[at - 1] == marker[anchorAt - 1] && view[at - anchorAt] == marker[0]
+                       && view.compare(at - anchorAt, marker.size(), marker) == 0;
+            };
+            for (std::size_t at = view.find(anchor); at != NotFound; at = view.find(anchor, at + 1)) {
+                if (standsAt(first.first, firstAt, at))
+                    take(at - firstAt, first.second);
+                else if (standsAt(second.first, secondAt, at))
+                    take(at - secondAt, second.second);
+            }
+        };
+        pass('=', {GS::StepMarker, Marker::Step}, {GS::GradientMarker, Marker::Gradient});
+        pass('Y', {GS::SearchStartMarker, Marker::SearchStart}, {GS::EndMarker, Marker::End});
+        std::sort(m_hits.begin(), m_hits.end(), [](const Hit &a, const Hit &b) { return a.at < b.at; });
+        for (const Hit &hit : m_hits)
+            keep(view, viewStart, hit);
+    }
+
+    // Room for the records of a text of `bytes` bytes with a step and a
+    // gradient every 2 KiB, more than in the densest real output.
+    void reserveFor(std::size_t bytes)
+    {
+        m_steps.reserve(bytes / 48);
+        m_gradients.reserve(bytes / 28);
+    }
+
+    std::size_t searchStart(std::size_t from) { return m_searchStarts.next(from); }
+    std::size_t step(std::size_t from) { return m_steps.next(from); }
+    std::size_t gradient(std::size_t from) { return m_gradients.next(from); }
+    std::size_t end(std::size_t from) { return m_ends.next(from); }
+    std::string_view stepCopy(std::size_t) const { return m_steps.copy(); }
+    std::string_view gradientCopy(std::size_t) const { return m_gradients.copy(); }
+
+private:
+    enum class Marker { SearchStart, Step, Gradient, End };
+    struct Hit
+    {
+        std::size_t at; // in the view
+        Marker marker;
+    };
+    // Bytes from a marker's first one that are read for it: its copy ends
+    // 57 bytes after it at most, plus one to see what follows.
+    static constexpr std::size_t Reach = 64;
+
+    void keep(std::string_view view, std::size_t viewStart, const Hit &hit)
+    {
+        const std::size_t at = hit.at;
+        const std::size_t before = at < 32 ? 0 : at - 32; // the text begins there, if before 32
+        // 32 bytes from a step marker's "=" sign; 61 from four bytes before a gradient marker.
+        const std::size_t copyEnd = std::min(view.size(), at + (hit.marker == Marker::Step ? 40 : 57));
+        const bool crLf = loneBreaks(view, before, copyEnd) == 0;
+        if (!crLf) {
+            const std::size_t counted = m_countedTo > viewStart ? m_countedTo - viewStart : 0;
+            m_lone += loneBreaks(view, std::max(counted, at < 31 ? 0 : at - 31), at);
+        }
+        m_countedTo = viewStart + at;
+        const std::size_t place = viewStart + at + m_lone;
+        switch (hit.marker) {
+        case Marker::SearchStart:
+            m_searchStarts.add(place, {});
+            break;
+        case Marker::End:
+            m_ends.add(place, {});
+            break;
+        case Marker::Step:
+            m_steps.add(place, crLf ? clampedPiece(view, std::ptrdiff_t(at) + 8, 32)
+                                    : crLfCopy(view, at + 8, 0, 32, m_copy));
+            break;
+        case Marker::Gradient:
+            m_gradients.add(place, crLf ? clampedPiece(view, std::ptrdiff_t(at) - 4, 61)
+                                        : crLfCopy(view, at, 4, 61, m_copy));
+            break;
+        }
+    }
+
+    std::vector<Hit> m_hits; // of one view
+    std::size_t m_lone = 0; // lone line breaks counted before m_countedTo
+    std::size_t m_countedTo = 0;
+    std::string m_copy;
+    Places m_searchStarts, m_steps, m_gradients, m_ends;
+};
 
 } // namespace
 
@@ -304,53 +414,37 @@ void ParseOutputFile(GeometryScanner &scanner, const QString &fileName, const Ge
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw FileError("open", file);
 
-    // Each view: the last Kept bytes of the CR LF text so far, then a piece.
-    // A read lands behind room for them (and for a CR carried from the read
-    // before), so a piece with CR LF ends is gathered where it was read.
+    // Each view: the last Kept bytes of the text so far, then a piece. A
+    // read lands behind room for them, so a piece is gathered where it was
+    // read.
     constexpr std::size_t Kept = 128;
     const std::size_t piece = std::size_t(qMax<qsizetype>(pieceBytes, 1));
-    const std::unique_ptr<char[]> buffer(new char[Kept + 1 + piece]);
-    std::vector<char> widened;
+    const std::unique_ptr<char[]> buffer(new char[Kept + piece]);
     std::string kept;
     MarkerPlaces places;
     places.reserveFor(std::size_t(qMax<qint64>(file.size(), 0)));
-    std::size_t done = 0; // bytes of the CR LF text before the piece
-    char lastByte = '\n';
+    std::size_t done = 0; // bytes of the text before the piece
     const auto gather = [&](char *text, std::size_t length, bool last) {
         std::memcpy(text - kept.size(), kept.data(), kept.size());
         const std::string_view view(text - kept.size(), kept.size() + length);
         places.gather(view, done - kept.size(), done, last);
         done += length;
-        if (length > 0)
-            lastByte = view.back();
         const std::size_t keep = std::min(Kept, view.size());
         kept.assign(view.data() + view.size() - keep, keep);
     };
-    bool carriedCr = false; // a CR that ended the last read: an LF may follow it
     for (;;) {
-        const qint64 n = file.read(buffer.get() + Kept + 1, qint64(piece));
+        const qint64 n = file.read(buffer.get() + Kept, qint64(piece));
         if (n < 0)
             throw FileError("read", file);
         if (n == 0)
             break;
-        char *text = buffer.get() + Kept + 1;
-        std::size_t length = std::size_t(n);
-        if (carriedCr) {
-            *--text = '\r';
-            ++length;
-        }
-        carriedCr = text[length - 1] == '\r';
-        if (carriedCr)
-            --length;
-        if (!HasLoneLineBreaks(std::string_view(text, length)))
-            gather(text, length, false);
-        else
-            gather(widened.data() + Kept, widenLineEnds(std::string_view(text, length), widened, Kept), false);
+        gather(buffer.get() + Kept, std::size_t(n), false);
     }
-    // A CR read last ends its line, and an unterminated last line gets CR LF.
+    // The last line ends with CR LF: an unterminated one gets it, a CR the LF.
     char end[Kept + 2];
-    end[Kept] = '\r';
-    end[Kept + 1] = '\n';
-    gather(end + Kept, carriedCr || (done > 0 && lastByte != '\n') ? 2 : 0, true);
+    const char last = kept.empty() ? '\n' : kept.back();
+    const std::string_view ending = last == '\n' ? "" : last == '\r' ? "\n" : "\r\n";
+    std::memcpy(end + Kept, ending.data(), ending.size());
+    gather(end + Kept, ending.size(), true);
     scanner.scan(places, sink);
 }

@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <cstdint>
+#include <new>
 
 #ifdef Q_OS_LINUX
 #include <sys/mman.h>
@@ -209,7 +210,24 @@ QByteArrayList LoadTextLines(const QString &fileName)
     return SplitTextLines(LoadFileBytes(fileName));
 }
 
-bool HasLoneLineBreaks(std::string_view text)
+void GrowingBytes::reserve(std::size_t bytes)
 {
-    return hasLoneBreaks(text.data(), qsizetype(text.size()));
+    if (bytes <= m_capacity)
+        return;
+    constexpr std::size_t HugePage = std::size_t(2) << 20;
+    char *data = nullptr;
+    if (bytes >= HugePage / 8) {
+        bytes = (bytes + HugePage - 1) / HugePage * HugePage;
+        data = static_cast<char *>(std::aligned_alloc(HugePage, bytes));
+        if (data)
+            adviseHugePages(data, qsizetype(bytes));
+    } else {
+        data = static_cast<char *>(std::malloc(bytes));
+    }
+    if (!data)
+        throw std::bad_alloc();
+    if (m_size > 0)
+        std::memcpy(data, m_data.get(), m_size);
+    m_data.reset(data);
+    m_capacity = bytes;
 }
