@@ -416,13 +416,17 @@ void ParseOutputFile(GeometryScanner &scanner, const QString &fileName, const Ge
 
     // Each view: the last Kept bytes of the text so far, then a piece. A
     // read lands behind room for them, so a piece is gathered where it was
-    // read.
+    // read. A piece is no larger than the file (unless that is small, or
+    // grows); a buffer for large pieces is one huge page where the system
+    // has them: one page fault instead of 64.
     constexpr std::size_t Kept = 128;
-    const std::size_t piece = std::size_t(qMax<qsizetype>(pieceBytes, 1));
-    const std::unique_ptr<char[]> buffer(new char[Kept + piece]);
+    const qint64 size = qMax<qint64>(file.size(), 0);
+    const std::size_t piece = std::size_t(qMax<qint64>(qMin<qint64>(pieceBytes, qMax<qint64>(size, 64 * 1024)), 1));
+    GrowingBytes room;
+    char *const buffer = room.append(Kept + piece);
     std::string kept;
     MarkerPlaces places;
-    places.reserveFor(std::size_t(qMax<qint64>(file.size(), 0)));
+    places.reserveFor(std::size_t(size));
     std::size_t done = 0; // bytes of the text before the piece
     const auto gather = [&](char *text, std::size_t length, bool last) {
         std::memcpy(text - kept.size(), kept.data(), kept.size());
@@ -433,12 +437,12 @@ void ParseOutputFile(GeometryScanner &scanner, const QString &fileName, const Ge
         kept.assign(view.data() + view.size() - keep, keep);
     };
     for (;;) {
-        const qint64 n = file.read(buffer.get() + Kept, qint64(piece));
+        const qint64 n = file.read(buffer + Kept, qint64(piece));
         if (n < 0)
             throw FileError("read", file);
         if (n == 0)
             break;
-        gather(buffer.get() + Kept, std::size_t(n), false);
+        gather(buffer + Kept, std::size_t(n), false);
     }
     // The last line ends with CR LF: an unterminated one gets it, a CR the LF.
     char end[Kept + 2];
