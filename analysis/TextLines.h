@@ -7,10 +7,7 @@
 #include <QFile>
 #include <QString>
 
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -72,35 +69,3 @@ QByteArray NormaliseLineEnds(QByteArray text);
 // LoadFileBytes followed by NormaliseLineEnds: the text that Parse scans
 // (ParseOutputFile reads it in pieces).
 QByteArray LoadCrLfText(const QString &fileName);
-
-// Bytes appended at the end of one block, which grows by doubling. A block
-// of 256 KiB or more is aligned to 2 MiB and the system is asked to back it
-// with huge pages: filling megabytes then costs a few page faults instead of
-// hundreds, which on a virtual machine take longer than what fills them.
-// Room that is reserved but not written costs no memory.
-class GrowingBytes
-{
-public:
-    // Makes room for `bytes` in all without moving the block again.
-    void reserve(std::size_t bytes);
-    // `bytes` more at the end, to be written by the caller.
-    char *append(std::size_t bytes)
-    {
-        if (bytes > m_capacity - m_size)
-            reserve(std::max({2 * m_capacity, m_size + bytes, std::size_t(256)}));
-        char *const at = m_data.get() + m_size;
-        m_size += bytes;
-        return at;
-    }
-    const char *data() const { return m_data.get(); }
-    std::size_t size() const { return m_size; }
-
-private:
-    struct Free
-    {
-        void operator()(char *data) const { std::free(data); }
-    };
-    std::unique_ptr<char, Free> m_data;
-    std::size_t m_size = 0;
-    std::size_t m_capacity = 0;
-};

@@ -2,26 +2,28 @@
 // jobs ended, for many Firefly output files at once and for scripts. Output
 // bytes are written as they stand in the files (single-byte text); JSON
 // strings hold them as Latin-1.
+//
+// The progress command runs on ProgressScanner alone and does not load Qt,
+// whose libraries take longer to load than a scan of 10 MB; the other
+// commands, and progress for a file it leaves to them, run in a module that
+// links Qt and is loaded when needed (Commands.h).
 
-#include "analysis/GeometryScanner.h"
-#include "analysis/JobOutcome.h"
-#include "analysis/OrbitalReport.h"
-#include "platform/Errors.h"
+#include "Commands.h"
+#include "Output.h"
+
+#include "analysis/ProgressScanner.h"
 
 #include <NeloVersion.h>
-
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <exception>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <new>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -67,120 +69,78 @@ const char Usage[] =
     "  --help     show this text\n"
     "  --version  show the version\n";
 
-std::string_view view(const QByteArray &bytes)
+// The module with the commands that need Qt: beside the program in the build
+// tree, in NELO_ANALYZE_MODULE_DIR (relative to the program's folder) once
+// installed.
+std::string commandsModule()
 {
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
+    std::string folder(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", folder.data(), folder.size());
+    folder.resize(length > 0 ? std::size_t(length) : 0);
+    folder.resize(folder.rfind('/') + 1);
+    for (const std::string &path : {folder + NELO_ANALYZE_MODULE, folder + NELO_ANALYZE_MODULE_DIR "/" NELO_ANALYZE_MODULE}) {
+        if (::access(path.c_str(), R_OK) == 0)
+            return path;
+    }
+    return NELO_ANALYZE_MODULE; // where dlopen searches, and says why it fails
 }
 
-// Standard output, gathered and written with write(2) in blocks of 64 KiB,
-// or line by line to a terminal: thousands of entries cost a few dozen
-// system calls, and a reader at the other end of a pipe is woken as often.
-class Output
+// Runs the command through the module (Commands.h).
+int runCommands(const char *command, bool json, int fileCount, char **files, const ProgressState *state)
 {
-public:
-    Output() : m_lines(::isatty(STDOUT_FILENO) == 1) { m_buffer.reserve(Block + 4096); }
-    ~Output() { flush(); }
-
-    void append(std::string_view bytes)
-    {
-        m_buffer.append(bytes);
-        written();
+    void *const module = ::dlopen(commandsModule().c_str(), RTLD_NOW | RTLD_LOCAL);
+    const auto run = module ? reinterpret_cast<decltype(&NeloAnalyzeCommands)>(::dlsym(module, "NeloAnalyzeCommands"))
+                            : nullptr;
+    if (!run) {
+        std::fprintf(stderr, "nelo-analyze: %s\n", ::dlerror());
+        return 1;
     }
+    return run(command, json, fileCount, files, state);
+}
 
-    // The entry with backslash, CR and LF (and tab, when asked) written as
-    // \\, \r, \n (\t), and a line feed after it.
-    void appendEscaped(std::string_view entry, bool tabs = false)
-    {
-        // The usual entry has nothing to escape and is copied whole. The test
-        // takes in every control byte up to CR and ORs bytes, not bools, so
-        // that the compiler checks 16 bytes at a time.
-        unsigned char special = 0;
-        for (const char c : entry)
-            special |= static_cast<unsigned char>((static_cast<unsigned char>(c) <= '\r') | (c == '\\'));
-        if (special == 0) {
-            m_buffer.append(entry);
-        } else {
-            for (const char c : entry) {
-                switch (c) {
-                case '\\': m_buffer += "\\\\"; break;
-                case '\r': m_buffer += "\\r"; break;
-                case '\n': m_buffer += "\\n"; break;
-                case '\t': m_buffer += tabs ? "\\t" : "\t"; break;
-                default: m_buffer += c; break;
-                }
-            }
+// Names that ProgressScanner opens as Qt would: not empty, ASCII (Qt reads
+// names as UTF-8 and turns bytes that are not into other characters), not
+// beginning with ':' (which Qt looks up among its resources).
+bool plainName(std::string_view name)
+{
+    if (name.empty() || name.front() == ':')
+        return false;
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// The progress entries of one file, by ProgressScanner alone. False, with no
+// entry written and the scanner as it was, for a file it leaves to the
+// module: one whose name is not plain, that cannot be opened or read, or a
+// folder; the module then says exactly what Qt says of it.
+bool progressOfFile(ProgressScanner &scanner, const char *name, Output &out)
+{
+    if (!plainName(name))
+        return false;
+    const int file = ::open(name, O_RDONLY | O_CLOEXEC);
+    if (file < 0)
+        return false;
+    struct stat status;
+    bool done = ::fstat(file, &status) == 0 && !S_ISDIR(status.st_mode);
+    if (done) {
+        const auto read = [file](char *into, std::size_t bytes) {
+            ssize_t n;
+            do
+                n = ::read(file, into, bytes);
+            while (n < 0 && errno == EINTR);
+            return std::ptrdiff_t(n);
+        };
+        const std::size_t size = S_ISREG(status.st_mode) ? std::size_t(status.st_size) : 0;
+        try {
+            done = scanner.ScanFile(read, size, [&out](std::string_view entry) { out.appendEscaped(entry); });
+        } catch (const std::bad_alloc &) {
+            done = false; // reported by the module, as for any file
         }
-        m_buffer += '\n';
-        written();
     }
-
-    // Writes what is gathered. A failed write loses it, as stdio would.
-    void flush()
-    {
-        for (std::size_t done = 0; done < m_buffer.size();) {
-            const ssize_t n = ::write(STDOUT_FILENO, m_buffer.data() + done, m_buffer.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += std::size_t(n);
-        }
-        m_buffer.clear();
-    }
-
-private:
-    static constexpr std::size_t Block = 64 * 1024;
-
-    void written()
-    {
-        if (m_buffer.size() >= Block || (m_lines && !m_buffer.empty() && m_buffer.back() == '\n'))
-            flush();
-    }
-
-    std::string m_buffer;
-    bool m_lines;
-};
-
-void writeJson(Output &out, const QJsonObject &object)
-{
-    out.append(view(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n'));
-}
-
-QString latin1(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes);
-}
-
-// Runs one file's work; on failure reports it (and its JSON object) and
-// returns false.
-template<typename Work>
-bool runForFile(Output &out, const char *file, bool json, Work work)
-{
-    QString message;
-    try {
-        work(QFile::decodeName(file));
-        return true;
-    } catch (const NeloError &error) {
-        message = error.message();
-    } catch (const std::exception &error) {
-        message = QString::fromLocal8Bit(error.what());
-    }
-    out.flush(); // the entries of the files before, then the message
-    std::fprintf(stderr, "%s: %s\n", file, message.toLocal8Bit().constData());
-    if (json)
-        writeJson(out, {{"file", QFile::decodeName(file)}, {"error", message}});
-    return false;
-}
-
-// The HOMO-LUMO line as numbers: name, HOMO, LUMO, gap, total energy.
-QJsonObject homoLumoObject(const QString &fileName, const QByteArray &line)
-{
-    const QByteArrayList fields = line.split('\t');
-    QJsonObject object{{"file", fileName}, {"name", QFile::decodeName(fields.value(0).trimmed())}};
-    const char *const keys[] = {"homo_ev", "lumo_ev", "gap_ev", "total_energy_kcal_mol"};
-    for (int i = 0; i < 4; ++i)
-        object.insert(QLatin1String(keys[i]), fields.value(i + 1).toDouble());
-    return object;
+    ::close(file);
+    return done;
 }
 
 } // namespace
@@ -199,9 +159,7 @@ int main(int argc, char *argv[])
     const bool json = argc >= 3 && std::strcmp(argv[2], "--json") == 0;
     const int first = json ? 3 : 2;
     const bool progress = std::strcmp(command, "progress") == 0;
-    const bool homoLumo = std::strcmp(command, "homo-lumo") == 0;
-    const bool outcome = std::strcmp(command, "outcome") == 0;
-    if (argc <= first || !(progress || homoLumo || outcome)) {
+    if (argc <= first || !(progress || std::strcmp(command, "homo-lumo") == 0 || std::strcmp(command, "outcome") == 0)) {
         std::fputs(Usage, stderr);
         return 2;
     }
@@ -209,56 +167,18 @@ int main(int argc, char *argv[])
 #ifdef F_SETPIPE_SZ
     ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1024 * 1024); // fails harmlessly on anything but a pipe
 #endif
+    if (!progress || json)
+        return runCommands(command, json, argc - first, argv + first, nullptr);
 
+    ProgressScanner scanner;
     Output out;
-    bool allGood = true;
-    if (progress) {
-        GeometryScanner scanner;
-        QJsonArray entries;
-        const auto sink = [&](const QByteArray &entry) {
-            if (json)
-                entries.append(latin1(entry));
-            else
-                out.appendEscaped(view(entry));
-        };
-        for (int i = first; i < argc; ++i) {
-            allGood &= runForFile(out, argv[i], json, [&](const QString &fileName) {
-                entries = QJsonArray();
-                ParseOutputFile(scanner, fileName, sink);
-                if (json)
-                    writeJson(out, {{"file", fileName}, {"entries", entries}});
-            });
-        }
-    } else if (homoLumo) {
-        for (int i = first; i < argc; ++i) {
-            allGood &= runForFile(out, argv[i], json, [&](const QString &fileName) {
-                const QByteArray line = ExtractOrbitalReport(fileName);
-                if (json)
-                    writeJson(out, homoLumoObject(fileName, line));
-                else
-                    out.append(view(line + '\n'));
-            });
-        }
-    } else {
-        for (int i = first; i < argc; ++i) {
-            allGood &= runForFile(out, argv[i], json, [&](const QString &fileName) {
-                const OutcomeReport report = ClassifyJobOutcome(fileName);
-                const std::string_view keyword = OutcomeKeyword(report.outcome);
-                allGood &= OutcomeSucceeded(report.outcome);
-                if (json) {
-                    writeJson(out, {{"file", fileName},
-                                    {"outcome", QLatin1String(keyword.data(), qsizetype(keyword.size()))},
-                                    {"text", OutcomeText(report.outcome)},
-                                    {"reason", latin1(report.reason)}});
-                } else {
-                    out.append(argv[i]);
-                    out.append("\t");
-                    out.append(keyword);
-                    out.append("\t");
-                    out.appendEscaped(view(report.reason), true);
-                }
-            });
+    for (int i = first; i < argc; ++i) {
+        if (!progressOfFile(scanner, argv[i], out)) {
+            out.flush();
+            const std::string &logLine = scanner.LogLine(), &stepPrefix = scanner.StepPrefix();
+            const ProgressState state{logLine.data(), logLine.size(), stepPrefix.data(), stepPrefix.size()};
+            return runCommands(command, json, argc - i, argv + i, &state);
         }
     }
-    return allGood ? 0 : 1;
+    return 0;
 }
