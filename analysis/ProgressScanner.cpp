@@ -326,8 +326,11 @@ private:
     {
         const std::size_t at = hit.at;
         const std::size_t before = at < 32 ? 0 : at - 32; // the text begins there, if before 32
-        // 32 bytes from a step marker's "=" sign; 61 from four bytes before a gradient marker.
-        const std::size_t copyEnd = std::min(view.size(), at + (hit.marker == Marker::Step ? 40 : 57));
+        // The entry copies 32 bytes from a step marker's "=" sign, and 61 from
+        // four bytes before a gradient marker (from the text's first byte if
+        // that is nearer).
+        const std::size_t copyEnd =
+            std::min(view.size(), hit.marker == Marker::Step ? at + 40 : std::max<std::size_t>(at, 4) + 57);
         const bool crLf = loneBreaks(view, before, copyEnd) == 0;
         if (!crLf) {
             const std::size_t counted = m_countedTo > viewStart ? m_countedTo - viewStart : 0;

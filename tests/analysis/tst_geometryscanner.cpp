@@ -352,6 +352,10 @@ private slots:
         const QByteArray gradient = "MAXIMUM GRADIENT = 1";
         const QByteArray end = "abcdefghEQUILIBRIUM GEOMETRY LOCATED";
         QTest::newRow("end 29 bytes on") << gradient + "\r\n" + end.mid(1) << QByteArrayList{gradient + "\r\n" + end.mid(1) + "\r\n"};
+        // A gradient marker in the first four bytes copies from the first one:
+        // 61 bytes, the lone CR in their last bytes made CR LF.
+        QTest::newRow("gradient at the start, a lone CR at the end of its copy")
+            << gradient + QByteArray(38, 'x') + "\rAB\r\n" << QByteArrayList{gradient + QByteArray(38, 'x') + "\r\nA"};
         for (const char *lone : {"\n", "\r"})
             QTest::addRow("end 30 bytes on over a lone %s", lone[0] == '\n' ? "LF" : "CR")
                 << gradient + lone + end
