@@ -1,55 +1,14 @@
 #include "analysis/TextLines.h"
 
+#include "analysis/GrowingBytes.h"
+
 #include "platform/Errors.h"
 
 #include <QDir>
 #include <QFile>
 
-#include <cstdint>
-
-#ifdef Q_OS_LINUX
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 namespace {
-
-#ifdef Q_OS_LINUX
-// Gives the kernel a memory advice for the whole `unit`-sized, `unit`-aligned
-// blocks inside [from, to); the bytes at either end outside such blocks keep
-// theirs.
-void adviseWithin(char *from, char *to, std::uintptr_t unit, int advice)
-{
-    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(from) + unit - 1) & ~(unit - 1);
-    const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(to) & ~(unit - 1);
-    if (last > first)
-        madvise(reinterpret_cast<void *>(first), last - first, advice);
-}
-#endif
-
-// Asks for huge pages under a large buffer that is about to be filled: a
-// 100 MB output then costs some fifty page faults instead of 25,000.
-void adviseHugePages(char *data, qsizetype size)
-{
-#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
-    adviseWithin(data, data + size, std::uintptr_t(2) << 20, MADV_HUGEPAGE);
-#else
-    Q_UNUSED(data);
-    Q_UNUSED(size);
-#endif
-}
-
-// Hands the whole pages inside [from, to) back to the system: their memory
-// is freed now and reads as zeros if touched again.
-void dropPages(char *from, char *to)
-{
-#ifdef Q_OS_LINUX
-    adviseWithin(from, to, std::uintptr_t(sysconf(_SC_PAGESIZE)), MADV_DONTNEED);
-#else
-    Q_UNUSED(from);
-    Q_UNUSED(to);
-#endif
-}
 
 // How many CRs without an LF after them and LFs without a CR before them
 // the text holds. Output with CR LF ends has a line break every few dozen
@@ -102,7 +61,7 @@ QByteArray widenLineEnds(QByteArray text, qsizetype lone, bool unterminated)
 {
     const qsizetype size = text.size();
     QByteArray widened(size + lone + (unterminated ? 2 : 0), Qt::Uninitialized);
-    adviseHugePages(widened.data(), widened.size());
+    AdviseHugePages(widened.data(), std::size_t(widened.size()));
     char *const own = text.isDetached() ? text.data() : nullptr;
     const char *const from = text.constData();
     char *w = widened.data();
@@ -118,7 +77,7 @@ QByteArray widenLineEnds(QByteArray text, qsizetype lone, bool unterminated)
         copyLine(at);
         start = at + length;
         if (own && start - dropped >= Stretch) {
-            dropPages(own + dropped, own + start);
+            DropPages(own + dropped, own + start);
             dropped = start;
         }
     });
@@ -147,7 +106,7 @@ QByteArray LoadFileBytes(const QString &fileName)
     // It grows only when the file grows while it is read or has no size.
     const qint64 expected = file.size();
     QByteArray bytes(qsizetype(qMax<qint64>(expected, 0)) + 2, Qt::Uninitialized);
-    adviseHugePages(bytes.data(), bytes.size());
+    AdviseHugePages(bytes.data(), std::size_t(bytes.size()));
     qsizetype used = 0;
     for (;;) {
         if (used == bytes.size())
@@ -207,9 +166,4 @@ QByteArrayList SplitTextLines(const QByteArray &text)
 QByteArrayList LoadTextLines(const QString &fileName)
 {
     return SplitTextLines(LoadFileBytes(fileName));
-}
-
-bool HasLoneLineBreaks(std::string_view text)
-{
-    return hasLoneBreaks(text.data(), qsizetype(text.size()));
 }

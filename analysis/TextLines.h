@@ -69,7 +69,3 @@ QByteArray NormaliseLineEnds(QByteArray text);
 // LoadFileBytes followed by NormaliseLineEnds: the text that Parse scans
 // (ParseOutputFile reads it in pieces).
 QByteArray LoadCrLfText(const QString &fileName);
-
-// Whether the text holds a CR without an LF after it or an LF without a CR
-// before it (a CR at its very end counts as one): one pass over it.
-bool HasLoneLineBreaks(std::string_view text);

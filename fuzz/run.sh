@@ -3,7 +3,7 @@
 # them for a given time, at the lowest priority, one after another.
 #
 #   fuzz/run.sh TARGET SECONDS     TARGET: inifile dirlist geometryscanner
-#   fuzz/run.sh all SECONDS                orbitalreport outputfollower
+#   fuzz/run.sh all SECONDS                parse orbitalreport outputfollower
 #
 # Extra arguments go to libFuzzer (e.g. -runs=10000000). Seeds come from
 # fuzz/seeds, tests/data and the Firefly samples, copied into the build folder
@@ -14,7 +14,7 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${NELO_FUZZ_BUILD:-$top/build-fuzz}
 samples=${NELO_SAMPLES_DIR:-$top/../shared/firefly-samples}
-targets=(inifile dirlist geometryscanner orbitalreport outputfollower)
+targets=(inifile dirlist geometryscanner parse orbitalreport outputfollower)
 
 if [[ $# -lt 2 ]]; then
     sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
@@ -64,7 +64,7 @@ seed() {
             [[ -f $f ]] && cp -n "$f" "$corpus"/
         done ;;
     dirlist) ;;
-    geometryscanner)
+    geometryscanner | parse)
         for out in "$top"/tests/data/*.out "$samples"/*.out; do
             [[ -f $out ]] && slices "$out" "$corpus" 4096 'NSERCH=|MAXIMUM GRADIENT|GEOMETRY SEARCH|GEOMETRY LOCATED'
         done ;;
@@ -84,7 +84,7 @@ seed() {
 maxlen() {
     case $1 in
     orbitalreport) echo 32768 ;;
-    geometryscanner | outputfollower) echo 8192 ;;
+    geometryscanner | parse | outputfollower) echo 8192 ;;
     *) echo 4096 ;;
     esac
 }

@@ -339,21 +339,40 @@ private slots:
         QCOMPARE(LoadCrLfText(dir.filePath("mixed.out")), expected);
     }
 
+    // Parse scans the file with CR LF ends: what an entry copies, and how far
+    // apart markers close to each other stand, count a lone CR or LF as two.
+    void parseScansTheFileWithCrLfEnds_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArrayList>("expected");
+        // The prefix reaches over the line break.
+        QTest::newRow("LF ends") << QByteArray("  NSERCH=  1 SHORT\nMAXIMUM GRADIENT = 0.5\n")
+                                 << QByteArrayList{"STEP =  1 SHORT\r\nMAXIMUM GRADIENT = 0RT\r\nMAXIMUM GRADIENT = 0.5\r\n"};
+        // An end marker 29 bytes after a gradient marker is passed over, one 30 bytes after it is not.
+        const QByteArray gradient = "MAXIMUM GRADIENT = 1";
+        const QByteArray end = "abcdefghEQUILIBRIUM GEOMETRY LOCATED";
+        QTest::newRow("end 29 bytes on") << gradient + "\r\n" + end.mid(1) << QByteArrayList{gradient + "\r\n" + end.mid(1) + "\r\n"};
+        // A gradient marker in the first four bytes copies from the first one:
+        // 61 bytes, the lone CR in their last bytes made CR LF.
+        QTest::newRow("gradient at the start, a lone CR at the end of its copy")
+            << gradient + QByteArray(38, 'x') + "\rAB\r\n" << QByteArrayList{gradient + QByteArray(38, 'x') + "\r\nA"};
+        for (const char *lone : {"\n", "\r"})
+            QTest::addRow("end 30 bytes on over a lone %s", lone[0] == '\n' ? "LF" : "CR")
+                << gradient + lone + end
+                << QByteArrayList{gradient + "\r\n" + end + "\r\n", "*** EQUILIBRIUM GEOMETRY LOCATED ***"};
+    }
     void parseScansTheFileWithCrLfEnds()
     {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArrayList, expected);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString path = dir.filePath("lf ends $x.out");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        // LF ends: the prefix reaches over the line break, which Parse turns into CR LF.
-        file.write("  NSERCH=  1 SHORT\nMAXIMUM GRADIENT = 0.5\n");
-        file.close();
-
+        QVERIFY(writeFile(path, file));
         GeometryScanner scanner;
         QByteArrayList entries;
         ParseOutputFile(scanner, path, [&](const QByteArray &e) { entries << e; });
-        QCOMPARE(entries, QByteArrayList{"STEP =  1 SHORT\r\nMAXIMUM GRADIENT = 0RT\r\nMAXIMUM GRADIENT = 0.5\r\n"});
+        QCOMPARE(entries, expected);
     }
 
     void parseOfAMissingFileNamesIt()

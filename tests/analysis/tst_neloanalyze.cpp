@@ -164,6 +164,16 @@ private slots:
         QVERIFY2(progress.err.startsWith("missing.out: Cannot open file \""), progress.err.constData());
         QCOMPARE(progress.err.count('\n'), 1);
 
+        // The scan state goes on across a file that fails: the step prefix of
+        // the first file, a folder and a missing file, the gradient of the last.
+        writeFile(dir.filePath("step only.out"), "  NSERCH=  7\r\n");
+        QVERIFY(QDir(dir.path()).mkdir("folder"));
+        const Run across = runTool({"progress", "step only.out", "folder", "missing.out", "step.out"}, dir.path());
+        QCOMPARE(across.exitCode, 1);
+        QCOMPARE(across.out, QByteArray("STEP =  7\\r\\nMAXIMUM GRADIENT = 1\\r\\n\n"));
+        QCOMPARE(across.err, "folder: Cannot open file \"folder\". file to open is a directory\n"
+                             "missing.out: Cannot open file \"missing.out\". No such file or directory\n");
+
         const Run report = runTool({"homo-lumo", "no markers.out", "missing.out"}, dir.path());
         QCOMPARE(report.exitCode, 1);
         QCOMPARE(report.out, QByteArray());

@@ -2,24 +2,28 @@
 // jobs ended, for many Firefly output files at once and for scripts. Output
 // bytes are written as they stand in the files (single-byte text); JSON
 // strings hold them as Latin-1.
+//
+// The progress command runs on ProgressScanner alone and does not load Qt,
+// whose libraries take longer to load than a scan of 10 MB; the other
+// commands, and progress for a file it leaves to them, run in a module that
+// links Qt and is loaded when needed (Commands.h).
 
-#include "analysis/GeometryScanner.h"
-#include "analysis/JobOutcome.h"
-#include "analysis/OrbitalReport.h"
-#include "platform/Errors.h"
+#include "Commands.h"
+#include "Output.h"
+
+#include "analysis/ProgressScanner.h"
 
 #include <NeloVersion.h>
 
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <exception>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <new>
 #include <string>
+#include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -65,75 +69,78 @@ const char Usage[] =
     "  --help     show this text\n"
     "  --version  show the version\n";
 
-void writeOut(const QByteArray &bytes)
+// The module with the commands that need Qt: beside the program in the build
+// tree, in NELO_ANALYZE_MODULE_DIR (relative to the program's folder) once
+// installed.
+std::string commandsModule()
 {
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
-}
-
-void writeJson(const QJsonObject &object)
-{
-    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
-}
-
-// The entry with backslash, CR and LF (and tab, when asked) written as \\,
-// \r, \n (\t), and a line feed after it, into `line` (whose buffer is reused).
-void escapeLine(std::string &line, const QByteArray &entry, bool tabs = false)
-{
-    line.clear();
-    bool plain = true; // the usual entry: nothing to escape, copied whole
-    for (const char c : entry)
-        plain &= c != '\\' && c != '\r' && c != '\n' && c != '\t';
-    if (plain) {
-        line.append(entry.constData(), std::size_t(entry.size()));
-        line += '\n';
-        return;
+    std::string folder(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", folder.data(), folder.size());
+    folder.resize(length > 0 ? std::size_t(length) : 0);
+    folder.resize(folder.rfind('/') + 1);
+    for (const std::string &path : {folder + NELO_ANALYZE_MODULE, folder + NELO_ANALYZE_MODULE_DIR "/" NELO_ANALYZE_MODULE}) {
+        if (::access(path.c_str(), R_OK) == 0)
+            return path;
     }
-    for (const char c : entry) {
-        switch (c) {
-        case '\\': line += "\\\\"; break;
-        case '\r': line += "\\r"; break;
-        case '\n': line += "\\n"; break;
-        case '\t': line += tabs ? "\\t" : "\t"; break;
-        default: line += c; break;
+    return NELO_ANALYZE_MODULE; // where dlopen searches, and says why it fails
+}
+
+// Runs the command through the module (Commands.h).
+int runCommands(const char *command, bool json, int fileCount, char **files, const ProgressState *state)
+{
+    void *const module = ::dlopen(commandsModule().c_str(), RTLD_NOW | RTLD_LOCAL);
+    const auto run = module ? reinterpret_cast<decltype(&NeloAnalyzeCommands)>(::dlsym(module, "NeloAnalyzeCommands"))
+                            : nullptr;
+    if (!run) {
+        std::fprintf(stderr, "nelo-analyze: %s\n", ::dlerror());
+        return 1;
+    }
+    return run(command, json, fileCount, files, state);
+}
+
+// Names that ProgressScanner opens as Qt would: not empty, ASCII (Qt reads
+// names as UTF-8 and turns bytes that are not into other characters), not
+// beginning with ':' (which Qt looks up among its resources).
+bool plainName(std::string_view name)
+{
+    if (name.empty() || name.front() == ':')
+        return false;
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// The progress entries of one file, by ProgressScanner alone. False, with no
+// entry written and the scanner as it was, for a file it leaves to the
+// module: one whose name is not plain, that cannot be opened or read, or a
+// folder; the module then says exactly what Qt says of it.
+bool progressOfFile(ProgressScanner &scanner, const char *name, Output &out)
+{
+    if (!plainName(name))
+        return false;
+    const int file = ::open(name, O_RDONLY | O_CLOEXEC);
+    if (file < 0)
+        return false;
+    struct stat status;
+    bool done = ::fstat(file, &status) == 0 && !S_ISDIR(status.st_mode);
+    if (done) {
+        const auto read = [file](char *into, std::size_t bytes) {
+            ssize_t n;
+            do
+                n = ::read(file, into, bytes);
+            while (n < 0 && errno == EINTR);
+            return std::ptrdiff_t(n);
+        };
+        const std::size_t size = S_ISREG(status.st_mode) ? std::size_t(status.st_size) : 0;
+        try {
+            done = scanner.ScanFile(read, size, [&out](std::string_view entry) { out.appendEscaped(entry); });
+        } catch (const std::bad_alloc &) {
+            done = false; // reported by the module, as for any file
         }
     }
-    line += '\n';
-}
-
-QString latin1(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes);
-}
-
-// Runs one file's work; on failure reports it (and its JSON object) and
-// returns false.
-template<typename Work>
-bool runForFile(const char *file, bool json, Work work)
-{
-    QString message;
-    try {
-        work(QFile::decodeName(file));
-        return true;
-    } catch (const NeloError &error) {
-        message = error.message();
-    } catch (const std::exception &error) {
-        message = QString::fromLocal8Bit(error.what());
-    }
-    std::fprintf(stderr, "%s: %s\n", file, message.toLocal8Bit().constData());
-    if (json)
-        writeJson({{"file", QFile::decodeName(file)}, {"error", message}});
-    return false;
-}
-
-// The HOMO-LUMO line as numbers: name, HOMO, LUMO, gap, total energy.
-QJsonObject homoLumoObject(const QString &fileName, const QByteArray &line)
-{
-    const QByteArrayList fields = line.split('\t');
-    QJsonObject object{{"file", fileName}, {"name", QFile::decodeName(fields.value(0).trimmed())}};
-    const char *const keys[] = {"homo_ev", "lumo_ev", "gap_ev", "total_energy_kcal_mol"};
-    for (int i = 0; i < 4; ++i)
-        object.insert(QLatin1String(keys[i]), fields.value(i + 1).toDouble());
-    return object;
+    ::close(file);
+    return done;
 }
 
 } // namespace
@@ -152,71 +159,26 @@ int main(int argc, char *argv[])
     const bool json = argc >= 3 && std::strcmp(argv[2], "--json") == 0;
     const int first = json ? 3 : 2;
     const bool progress = std::strcmp(command, "progress") == 0;
-    const bool homoLumo = std::strcmp(command, "homo-lumo") == 0;
-    const bool outcome = std::strcmp(command, "outcome") == 0;
-    if (argc <= first || !(progress || homoLumo || outcome)) {
+    if (argc <= first || !(progress || std::strcmp(command, "homo-lumo") == 0 || std::strcmp(command, "outcome") == 0)) {
         std::fputs(Usage, stderr);
         return 2;
     }
-    // Many small writes into a pipe or file: fewer, larger ones, and a pipe
-    // that holds more of them before the reader has to take its turn.
-    if (!::isatty(STDOUT_FILENO))
-        std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
+    // A pipe that holds more blocks before the reader has to take its turn.
 #ifdef F_SETPIPE_SZ
     ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1024 * 1024); // fails harmlessly on anything but a pipe
 #endif
+    if (!progress || json)
+        return runCommands(command, json, argc - first, argv + first, nullptr);
 
-    bool allGood = true;
-    if (progress) {
-        GeometryScanner scanner;
-        QJsonArray entries;
-        std::string line;
-        const auto sink = [&](const QByteArray &entry) {
-            if (json) {
-                entries.append(latin1(entry));
-            } else {
-                escapeLine(line, entry);
-                std::fwrite(line.data(), 1, line.size(), stdout);
-            }
-        };
-        for (int i = first; i < argc; ++i) {
-            allGood &= runForFile(argv[i], json, [&](const QString &fileName) {
-                entries = QJsonArray();
-                ParseOutputFile(scanner, fileName, sink);
-                if (json)
-                    writeJson({{"file", fileName}, {"entries", entries}});
-            });
-        }
-    } else if (homoLumo) {
-        for (int i = first; i < argc; ++i) {
-            allGood &= runForFile(argv[i], json, [&](const QString &fileName) {
-                const QByteArray line = ExtractOrbitalReport(fileName);
-                if (json)
-                    writeJson(homoLumoObject(fileName, line));
-                else
-                    writeOut(line + '\n');
-            });
-        }
-    } else {
-        std::string line;
-        for (int i = first; i < argc; ++i) {
-            allGood &= runForFile(argv[i], json, [&](const QString &fileName) {
-                const OutcomeReport report = ClassifyJobOutcome(fileName);
-                const std::string_view keyword = OutcomeKeyword(report.outcome);
-                allGood &= OutcomeSucceeded(report.outcome);
-                if (json)
-                    writeJson({{"file", fileName},
-                               {"outcome", QLatin1String(keyword.data(), qsizetype(keyword.size()))},
-                               {"text", OutcomeText(report.outcome)},
-                               {"reason", latin1(report.reason)}});
-                else {
-                    escapeLine(line, report.reason, true);
-                    writeOut(QByteArray(argv[i]) + '\t' + QByteArray(keyword.data(), qsizetype(keyword.size())) + '\t'
-                             + QByteArray(line.data(), qsizetype(line.size())));
-                }
-            });
+    ProgressScanner scanner;
+    Output out;
+    for (int i = first; i < argc; ++i) {
+        if (!progressOfFile(scanner, argv[i], out)) {
+            out.flush();
+            const std::string &logLine = scanner.LogLine(), &stepPrefix = scanner.StepPrefix();
+            const ProgressState state{logLine.data(), logLine.size(), stepPrefix.data(), stepPrefix.size()};
+            return runCommands(command, json, argc - i, argv + i, &state);
         }
     }
-    std::fflush(stdout);
-    return allGood ? 0 : 1;
+    return 0;
 }
