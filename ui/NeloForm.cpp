@@ -521,11 +521,14 @@ void TForm1::setUpJobsView()
     QHeaderView *header = view->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->resizeSection(RunJobsModel::JobColumn, digit * 11);
+    header->resizeSection(RunJobsModel::InputColumn, digit * 16);
     header->resizeSection(RunJobsModel::StateColumn, metrics.horizontalAdvance(QStringLiteral("ended (OUT_OF_MEMORY)")) + digit);
     header->resizeSection(RunJobsModel::TimeColumn, digit * 9);
     header->resizeSection(RunJobsModel::StepsColumn, digit * 6);
     header->resizeSection(RunJobsModel::GradientColumn, digit * 10);
-    header->setSectionResizeMode(RunJobsModel::InputColumn, QHeaderView::Stretch);
+    // Job, input and state fit beside the chart; the last column takes what
+    // a wider window leaves.
+    header->setStretchLastSection(true);
     // Running jobs first, the longest running on top: the ones a chemist
     // looks at while the day goes on.
     view->sortByColumn(RunJobsModel::StateColumn, Qt::AscendingOrder);
