@@ -22,6 +22,7 @@
 //
 //   monitor-latency [--firefly PATH] [--mib N] [--rate MiB/s] [--quiet-seconds S] [--chart-steps N]
 
+#include "EventLateness.h"
 #include "SyntheticOutput.h"
 
 #include "analysis/GeometryScanner.h"
@@ -132,14 +133,6 @@ double CpuSeconds()
            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-double Percentile(std::vector<double> sorted, double p)
-{
-    if (sorted.empty())
-        return 0;
-    const size_t at = std::min(sorted.size() - 1, size_t(p * double(sorted.size() - 1) + 0.5));
-    return sorted[at];
-}
-
 struct Rig
 {
     QTemporaryDir dir;
@@ -172,34 +165,6 @@ struct Rig
         return double(wall.nsecsElapsed()) / 1e9;
     }
 };
-
-// Lateness of a 1 ms timer while `run` runs: p50, p99, max (ms) and the tick count.
-struct Lateness
-{
-    double p50, p99, max;
-    size_t ticks;
-};
-template<typename Run>
-Lateness TimerLateness(Run run)
-{
-    std::vector<double> lateness;
-    QElapsedTimer clock;
-    qint64 last = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        lateness.push_back(std::max(0.0, double(now - last) / 1e6 - 1.0));
-        last = now;
-    });
-    tick.start(1);
-    clock.start();
-    run();
-    tick.stop();
-    std::sort(lateness.begin(), lateness.end());
-    return {Percentile(lateness, 0.5), Percentile(lateness, 0.99), lateness.empty() ? 0.0 : lateness.back(),
-            lateness.size()};
-}
 
 void MeasureLatency(const QString &firefly, double mib, double rate, const char *name, JobRunner::Wait wait)
 {

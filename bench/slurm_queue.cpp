@@ -15,6 +15,8 @@
 //
 //   slurm-queue [--jobs N[,N...]] [--at-once J] [--pace F] [--poll S]
 
+#include "EventLateness.h"
+
 #include "jobs/RunJobsModel.h"
 #include "jobs/JobRunner.h"
 #include "jobs/SlurmCluster.h"
@@ -44,13 +46,6 @@ struct NoClipboard : IClipboard
 {
     void SetText(const QString &) override {}
 };
-
-double Percentile(const std::vector<double> &sorted, double p)
-{
-    if (sorted.empty())
-        return 0;
-    return sorted[std::min(sorted.size() - 1, size_t(p * double(sorted.size() - 1) + 0.5))];
-}
 
 void RunDay(int jobs, int atOnce, double pace, int pollSeconds)
 {
@@ -91,17 +86,7 @@ void RunDay(int jobs, int atOnce, double pace, int pollSeconds)
 
     QStringList notices;
     Notices::SetNoticePresenter([&](const QString &text) { notices << text; });
-    std::vector<double> lateness;
-    QElapsedTimer clock;
-    qint64 last = 0;
     int mostRunning = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        lateness.push_back(std::max(0.0, double(now - last) / 1e6 - 1.0));
-        last = now;
-    });
     QTimer count;
     QObject::connect(&count, &QTimer::timeout, [&] {
         int running = 0;
@@ -109,23 +94,20 @@ void RunDay(int jobs, int atOnce, double pace, int pollSeconds)
             running += row.status.phase == IFireflyRun::Phase::Running;
         mostRunning = std::max(mostRunning, running);
     });
+    QElapsedTimer clock;
     clock.start();
-    tick.start(1);
     count.start(1000);
-    form.Runner().RunBtnClick();
-    tick.stop();
+    const Lateness late = TimerLateness([&] { form.Runner().RunBtnClick(); });
     count.stop();
     const double minutes = double(clock.elapsed()) / 60000.0;
 
-    std::sort(lateness.begin(), lateness.end());
     const auto &calls = form.Cluster().CommandCounts();
     std::printf("%4d jobs, %2d at once (most running %2d), %5.2f min:", jobs, atOnce, mostRunning, minutes);
     for (const char *program : {"squeue", "sacct", "scontrol", "sbatch", "scancel"})
         std::printf("  %s %4d (%5.1f/min)", program, calls.value(QLatin1String(program)),
                     calls.value(QLatin1String(program)) / minutes);
     std::printf("\n     event lateness: ticks %zu  p50 %.2f ms  p99 %.2f ms  max %.2f ms; listed %lld; notices %lld\n",
-                lateness.size(), Percentile(lateness, 0.5), Percentile(lateness, 0.99),
-                lateness.empty() ? 0.0 : lateness.back(), static_cast<long long>(form.Runner().JobsModel().Rows().size()),
+                late.ticks, late.p50, late.p99, late.max, static_cast<long long>(form.Runner().JobsModel().Rows().size()),
                 static_cast<long long>(notices.size()));
     for (const QString &notice : notices)
         std::printf("     notice: %s\n", qPrintable(notice));
