@@ -86,6 +86,18 @@ private:
     QList<QRadioButton *> m_buttons;
 };
 
+// Slurm's answer may run to several lines (sinfo joins its errors with " / ");
+// the label shows what fits in its lines and its tooltip the whole answer.
+void ShowClusterAnswer(QLabel *label, const QString &answer)
+{
+    label->setToolTip(answer);
+    label->setText(answer);
+    const QFontMetrics metrics(label->font());
+    for (int width = label->width() * (label->height() / metrics.lineSpacing());
+         width > 0 && label->heightForWidth(label->width()) > label->height(); width -= 4 * metrics.averageCharWidth())
+        label->setText(metrics.elidedText(answer, Qt::ElideRight, width));
+}
+
 } // namespace
 
 QString FolderPart(const QString &path)
@@ -388,10 +400,10 @@ void TSettingsDlg::TestBtnClick()
         return;
     m_asking = true;
     m_clusterAsked = true;
-    ui->ClusterAnswerLabel->setText(AskingClusterText);
+    ShowClusterAnswer(ui->ClusterAnswerLabel, AskingClusterText);
     const QString sinfo = QStringLiteral("sinfo");
     if (QStandardPaths::findExecutable(sinfo).isEmpty()) {
-        ui->ClusterAnswerLabel->setText(NoSinfoText);
+        ShowClusterAnswer(ui->ClusterAnswerLabel, NoSinfoText);
         m_asking = false;
         return;
     }
@@ -402,7 +414,7 @@ void TSettingsDlg::TestBtnClick()
         return;
     m_asking = false;
     if (!answer.ok) {
-        ui->ClusterAnswerLabel->setText(NoAnswerText + answer.message);
+        ShowClusterAnswer(ui->ClusterAnswerLabel, NoAnswerText + answer.message);
         return;
     }
     const SinfoAnswer cluster = ParseSinfo(answer.out);
@@ -411,5 +423,5 @@ void TSettingsDlg::TestBtnClick()
     ui->PartitionCombo->clear();
     ui->PartitionCombo->addItems(cluster.partitions);
     ui->PartitionCombo->setEditText(partition.isEmpty() ? cluster.defaultPartition : partition);
-    ui->ClusterAnswerLabel->setText(SinfoSummary(cluster));
+    ShowClusterAnswer(ui->ClusterAnswerLabel, SinfoSummary(cluster));
 }

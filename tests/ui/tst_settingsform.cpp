@@ -809,6 +809,9 @@ private slots:
             << "The cluster does not answer: slurm_load_partitions: Unable to contact slurm controller (connect failure)"
             << "";
         QTest::newRow("no Slurm installed") << "none" << "long" << TSettingsDlg::NoSinfoText << "long";
+        // Three errors joined: more than the label's lines hold.
+        QTest::newRow("no configuration")
+            << "unconfigured" << "" << "The cluster does not answer: sinfo: error: resolve_ctls_from_dns_srv" << "";
     }
     void askingTheCluster()
     {
@@ -821,6 +824,11 @@ private slots:
             NELO_REQUIRE_SLURM();
             qputenv("PATH", path);
         }
+        if (slurm == "unconfigured") {
+            if (QFile::exists("/etc/slurm/slurm.conf"))
+                QSKIP("this machine has a Slurm configuration of its own");
+            qunsetenv("SLURM_CONF");
+        }
         if (slurm == "closed port") {
             const QString conf = unreachableSlurmConf(dir.path());
             QVERIFY(!conf.isEmpty());
@@ -830,7 +838,15 @@ private slots:
         showDialog();
         QCOMPARE(clusterAnswer()->text(), QString());
         control<QTabWidget>("PageControl1")->setCurrentWidget(control<QWidget>("ClusterPage"));
-        QTRY_COMPARE_WITH_TIMEOUT(clusterAnswer()->text(), answer, 15000);
+        // The label shows what fits of the answer, its tooltip all of it.
+        const auto showsAnswer = [this, answer] {
+            const QLabel *label = clusterAnswer();
+            QString text = label->text();
+            text.chop(text.endsWith(QChar(0x2026)) ? 1 : 0);
+            return !text.isEmpty() && label->toolTip().startsWith(answer) && label->toolTip().startsWith(text)
+                && label->heightForWidth(label->width()) <= label->height();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(showsAnswer(), 15000);
         QCOMPARE(partitions()->currentText(), shown);
         const QStringList listed = slurm == "local" ? QStringList{"debug"} : QStringList();
         QCOMPARE(partitions()->count(), listed.size());
@@ -840,7 +856,7 @@ private slots:
         partitions()->setEditText(QString());
         clusterAnswer()->clear();
         button("TestBtn")->click();
-        QCOMPARE(clusterAnswer()->text(), answer);
+        QVERIFY(showsAnswer());
         QCOMPARE(partitions()->currentText(), listed.value(0));
         QCOMPARE(partitions()->count(), listed.size());
     }
