@@ -161,15 +161,20 @@ QByteArray bytes(std::string_view text)
     return QByteArray(text.data(), qsizetype(text.size()));
 }
 
+// How the process ended, in words; a cluster's own word for the job's end
+// comes first ("TIMEOUT, signal 15 (SIGTERM)").
 QByteArray processText(const ProcessEnd &end)
 {
+    QByteArray text;
     if (end.kind == ProcessEnd::Kind::Signalled) {
         const char *name = sigabbrev_np(end.code);
-        return "signal " + QByteArray::number(end.code) + (name ? " (SIG" + QByteArray(name) + ")" : QByteArray());
+        text = "signal " + QByteArray::number(end.code) + (name ? " (SIG" + QByteArray(name) + ")" : QByteArray());
+    } else if (end.kind == ProcessEnd::Kind::Exited) {
+        text = "exit status " + QByteArray::number(end.code);
     }
-    if (end.kind == ProcessEnd::Kind::Exited)
-        return "exit status " + QByteArray::number(end.code);
-    return QByteArray();
+    if (end.clusterState.isEmpty())
+        return text;
+    return "Slurm: " + end.clusterState + (text.isEmpty() ? QByteArray() : ", " + text);
 }
 
 bool endedBadly(const ProcessEnd &end)
@@ -241,7 +246,8 @@ OutcomeReport classify(BackwardLines &lines, qint64 size, const ProcessEnd &end)
     if (verdict == Mark::Search)
         return {JobOutcome::NotConverged, verdictLine};
     if (termination == Mark::None)
-        return {JobOutcome::Killed, "no termination line"};
+        return {JobOutcome::Killed, end.clusterState.isEmpty() ? QByteArray("no termination line")
+                                                               : "no termination line; " + processText(end)};
     if (verdict == Mark::Located)
         return {JobOutcome::Converged, verdictLine};
     return {JobOutcome::Normal, terminationLine};

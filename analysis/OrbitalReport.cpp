@@ -385,7 +385,7 @@ QByteArray NameField(const QString &fileName)
 
 } // namespace OrbitalReport
 
-QByteArray ExtractOrbitalReport(const std::vector<std::string_view> &lines, const QString &fileName)
+OrbitalReportRow ExtractOrbitalReportRow(const std::vector<std::string_view> &lines, const QString &fileName)
 {
     using namespace OrbitalReport;
     LoadedText text(lines);
@@ -441,7 +441,12 @@ QByteArray ExtractOrbitalReport(const std::vector<std::string_view> &lines, cons
     line += FormatSignedNumber(gap);
     line += '\t';
     line += FormatNumber(total);
-    return line;
+    return {fileName, homo, lumo, gap, total, line};
+}
+
+QByteArray ExtractOrbitalReport(const std::vector<std::string_view> &lines, const QString &fileName)
+{
+    return ExtractOrbitalReportRow(lines, fileName).line;
 }
 
 QByteArray ExtractOrbitalReport(const QByteArrayList &lines, const QString &fileName)
@@ -453,9 +458,14 @@ QByteArray ExtractOrbitalReport(const QByteArrayList &lines, const QString &file
     return ExtractOrbitalReport(views, fileName);
 }
 
-QByteArray ExtractOrbitalReport(const QString &fileName)
+OrbitalReportRow ExtractOrbitalReportRow(const QString &fileName)
 {
     const QByteArray text = LoadFileBytes(fileName);
-    return ExtractOrbitalReport(SplitLineViews(std::string_view(text.constData(), static_cast<std::size_t>(text.size()))),
-                                fileName);
+    return ExtractOrbitalReportRow(
+        SplitLineViews(std::string_view(text.constData(), static_cast<std::size_t>(text.size()))), fileName);
+}
+
+QByteArray ExtractOrbitalReport(const QString &fileName)
+{
+    return ExtractOrbitalReportRow(fileName).line;
 }

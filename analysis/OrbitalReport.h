@@ -24,6 +24,19 @@ QByteArray ExtractOrbitalReport(const std::vector<std::string_view> &lines, cons
 // Loads the file and extracts its line.
 QByteArray ExtractOrbitalReport(const QString &fileName);
 
+// The line with the numbers behind it, as stored before the line rounds them.
+struct OrbitalReportRow
+{
+    QString fileName;
+    double homo = 0;  // eV
+    double lumo = 0;  // eV
+    double gap = 0;   // eV
+    double total = 0; // kcal/mol
+    QByteArray line;  // exactly what ExtractOrbitalReport returns
+};
+OrbitalReportRow ExtractOrbitalReportRow(const std::vector<std::string_view> &lines, const QString &fileName);
+OrbitalReportRow ExtractOrbitalReportRow(const QString &fileName);
+
 // The pieces of the report, for the dialog and the tests.
 namespace OrbitalReport {
 

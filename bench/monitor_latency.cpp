@@ -8,19 +8,33 @@
 //  2. CPU time the monitor itself uses per minute of a quiet job (Firefly
 //     runs but writes nothing new): getrusage of this process, children not
 //     counted.
+//  3. Event latency while the convergence chart grows: the real main window
+//     runs a job whose Firefly (the stand-in) replays a made-up optimisation
+//     of N steps (10,000 by default) at about 2.6 MB/s, so the chart below
+//     the pane gets some 45 new steps on every poll; the same 1 ms timer.
+//     Three times in the same run: the chart as Nelo draws it (thinned), a
+//     main window that draws no chart (the reference), and the chart drawing
+//     every point.
 //
 // The pane and the log are real widgets (offscreen unless a display is set),
-// so setting 100 lines of text on every poll is part of the cost.
+// so setting 100 lines of text on every poll is part of the cost. Offscreen,
+// the screen is made 1280 x 1024, tall enough for the chart panel.
 //
-//   monitor-latency [--firefly PATH] [--mib N] [--rate MiB/s] [--quiet-seconds S]
+//   monitor-latency [--firefly PATH] [--mib N] [--rate MiB/s] [--quiet-seconds S] [--chart-steps N]
+
+#include "EventLateness.h"
+#include "SyntheticOutput.h"
 
 #include "analysis/GeometryScanner.h"
 #include "jobs/JobRunner.h"
 #include "platform/PowerOff.h"
+#include "ui/ConvergenceChart.h"
+#include "ui/NeloForm.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineSeries>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -30,6 +44,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <sys/resource.h>
 #include <vector>
@@ -81,6 +96,7 @@ public:
     QString JobText(int index) const override { return jobs.at(index); }
     bool JobChecked(int) const override { return true; }
     void DeleteJob(int index) override { jobs.removeAt(index); }
+    void InsertJob(int index, const QString &path, bool) override { jobs.insert(index, path); }
     void ClearDone() override {}
     void AppendDone(const QString &) override {}
     void SetOutLabCaption(const QString &) override {}
@@ -115,14 +131,6 @@ double CpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double Percentile(std::vector<double> sorted, double p)
-{
-    if (sorted.empty())
-        return 0;
-    const size_t at = std::min(sorted.size() - 1, size_t(p * double(sorted.size() - 1) + 0.5));
-    return sorted[at];
 }
 
 struct Rig
@@ -165,27 +173,14 @@ void MeasureLatency(const QString &firefly, double mib, double rate, const char 
     qputenv("FIREFLY_STANDIN_PACE", "0");
     qputenv("FIREFLY_STANDIN_BURST", QByteArray::number(mib));
     qputenv("FIREFLY_STANDIN_BURST_RATE", QByteArray::number(rate));
-
-    std::vector<double> lateness;
-    QElapsedTimer clock;
-    qint64 last = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        lateness.push_back(std::max(0.0, double(now - last) / 1e6 - 1.0));
-        last = now;
-    });
-    tick.start(1);
-    clock.start();
-    const double seconds = rig.Run();
-    tick.stop();
+    double seconds = 0;
+    const Lateness late = TimerLateness([&] { seconds = rig.Run(); });
+    qunsetenv("FIREFLY_STANDIN_BURST");
+    qunsetenv("FIREFLY_STANDIN_BURST_RATE");
 
     const qint64 bytes = QFile(rig.dir.filePath(QStringLiteral("job.out"))).size();
-    std::sort(lateness.begin(), lateness.end());
     std::printf("%-22s %7.1f MiB in %5.1f s  ticks %6zu  lateness p50 %6.2f ms  p99 %7.2f ms  max %7.2f ms\n", name,
-                double(bytes) / 1048576.0, seconds, lateness.size(), Percentile(lateness, 0.5),
-                Percentile(lateness, 0.99), lateness.empty() ? 0.0 : lateness.back());
+                double(bytes) / 1048576.0, seconds, late.ticks, late.p50, late.p99, late.max);
 }
 
 void MeasureQuietCpu(int seconds, const char *name, JobRunner::Wait wait)
@@ -208,12 +203,81 @@ void MeasureQuietCpu(int seconds, const char *name, JobRunner::Wait wait)
                 used * 1000, used * 1000 * 60 / wall);
 }
 
+// The main window without its chart: the reference.
+class NoChartForm : public TForm1
+{
+public:
+    using TForm1::TForm1;
+    void ShowConvergence(const ConvergenceSeries &) override {}
+};
+
+enum class Chart { Thinned, None, EveryPoint };
+
+void MeasureChartRun(const QString &firefly, const QString &replay, Chart kind, const char *name)
+{
+    QTemporaryDir dir;
+    QFile ini(dir.filePath(QStringLiteral("nelo.INI")));
+    if (!ini.open(QIODevice::WriteOnly))
+        return;
+    ini.write("[Settings]\nEXEFile=" + QFile::encodeName(firefly) + "\nDirList=" + QFile::encodeName(dir.path())
+              + "\nAutoDir=1\n");
+    ini.close();
+    QFile input(dir.filePath(QStringLiteral("chart.inp")));
+    if (input.open(QIODevice::WriteOnly))
+        input.write(" $CONTRL RUNTYP=OPTIMIZE $END\r\n");
+    input.close();
+
+    NoClipboard clipboard;
+    NoPowerOff powerOff;
+    TForm1::Environment environment;
+    environment.arguments = {QStringLiteral("nelo")};
+    environment.settingsFile = ini.fileName();
+    environment.clipboard = &clipboard;
+    environment.powerOff = &powerOff;
+    environment.trayAvailable = [] { return false; };
+    environment.quit = [] {};
+    std::unique_ptr<TForm1> form = kind == Chart::None ? std::make_unique<NoChartForm>(environment)
+                                                       : std::make_unique<TForm1>(environment);
+    form->FormCreate();
+    auto *chart = form->findChild<ConvergenceChart *>(QStringLiteral("ChartPanel"));
+    if (kind == Chart::EveryPoint)
+        chart->SetPointLimit(INT_MAX);
+    form->AddJob(input.fileName());
+    form->show();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QCoreApplication::processEvents();
+
+    qputenv("FIREFLY_STANDIN_PACE", "1");
+    qputenv("FIREFLY_STANDIN_REPLAY", QFile::encodeName(replay));
+    qputenv("FIREFLY_STANDIN_REPLAY_CHUNK", "65536");
+    qputenv("FIREFLY_STANDIN_REPLAY_INTERVAL", "25");
+    QElapsedTimer wall;
+    wall.start();
+    const Lateness late = TimerLateness([&] { form->RunBtnClick(); });
+    const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    qunsetenv("FIREFLY_STANDIN_REPLAY");
+    std::printf("%-22s %6zu steps on the chart (%5lld points a line) in %5.1f s  ticks %6zu  lateness p50 %6.2f ms  "
+                "p99 %7.2f ms  max %7.2f ms\n",
+                name, chart->Points().size(), static_cast<long long>(chart->EnergyLine()->count()), seconds,
+                late.ticks, late.p50, late.p99, late.max);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Offscreen, a screen tall enough for the chart panel below the pane.
+    QTemporaryDir screenDir;
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        QFile config(screenDir.filePath(QStringLiteral("screen.json")));
+        if (config.open(QIODevice::WriteOnly))
+            config.write(R"({"screens": [{"name": "Offscreen", "x": 0, "y": 0, "width": 1280, "height": 1024,)"
+                         R"( "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+        config.close();
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config.fileName()));
+    }
     QApplication app(argc, argv);
 
     QString firefly;
@@ -222,6 +286,7 @@ int main(int argc, char **argv)
 #endif
     double mib = 12, rate = 3;
     int quietSeconds = 20;
+    int chartSteps = 10000;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == QLatin1String("--firefly"))
@@ -232,6 +297,8 @@ int main(int argc, char **argv)
             rate = args[i + 1].toDouble();
         else if (args[i] == QLatin1String("--quiet-seconds"))
             quietSeconds = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--chart-steps"))
+            chartSteps = args[i + 1].toInt();
     }
     if (firefly.isEmpty()) {
         std::fprintf(stderr, "usage: monitor-latency --firefly PATH-OF-FIREFLY-STANDIN\n");
@@ -245,6 +312,27 @@ int main(int argc, char **argv)
     if (quietSeconds > 0) {
         MeasureQuietCpu(quietSeconds, "events while waiting", &JobRunner::WaitHandlingEvents);
         MeasureQuietCpu(quietSeconds, "process, then sleep", &SleepingWait);
+    }
+    if (chartSteps > 0) {
+        // A made-up optimisation of that many steps, replayed by the stand-in.
+        QTemporaryDir dir;
+        const qsizetype perStep = 1000000 / (SyntheticStepCount(1000000) - 1);
+        qsizetype bytes = qsizetype(chartSteps - 1) * perStep;
+        while (SyntheticStepCount(bytes) > chartSteps)
+            bytes -= perStep / 4;
+        while (SyntheticStepCount(bytes) < chartSteps)
+            bytes += 64;
+        const QString replay = dir.filePath(QStringLiteral("optimisation.out"));
+        QFile out(replay);
+        if (!out.open(QIODevice::WriteOnly) || out.write(SyntheticOptimisationOutput(bytes)) < 0)
+            return 1;
+        out.close();
+        std::printf("Live chart: an optimisation of %d steps, %.1f MB, replayed at about 2.6 MB/s (the monitor drains "
+                    "2 MB/s)\n",
+                    SyntheticStepCount(bytes), double(out.size()) / 1e6);
+        MeasureChartRun(firefly, replay, Chart::Thinned, "chart, thinned");
+        MeasureChartRun(firefly, replay, Chart::None, "no chart");
+        MeasureChartRun(firefly, replay, Chart::EveryPoint, "chart, every point");
     }
     return 0;
 }

@@ -2,7 +2,7 @@
 
 #include "analysis/GeometryScanner.h"
 #include "jobs/OutputFollower.h"
-#include "platform/FireflyProcess.h"
+#include "jobs/RunJobsModel.h"
 #include "platform/Notices.h"
 #include "platform/PowerOff.h"
 
@@ -14,6 +14,10 @@
 #include <QThread>
 #include <QTimer>
 
+#include <QDateTime>
+
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string_view>
 
@@ -90,6 +94,23 @@ private:
 
 } // namespace
 
+
+// A job of the run: its run, its output file and what has been read of it.
+struct JobRunner::Job
+{
+    QString input;
+    QString output;
+    std::unique_ptr<IFireflyRun> run;
+    enum class Phase { WaitingForFile, Following, Over } phase = Phase::WaitingForFile;
+    bool running = true;      // the run's answer before the last wait
+    QFile file;
+    qsizetype count = 0;      // bytes of the last read, not yet shown
+    OutputFollower follower;
+    GeometryScanner scanner;  // its own, when several jobs run at once
+    ConvergenceSeries convergence;
+    bool shownOnce = false;   // the pane has shown it since it was followed
+};
+
 JobRunner::JobRunner(TJobSettings &settings, IJobWindow &window, IClipboard &clipboard,
                      IPowerOff &powerOff, GeometryScanner &scanner)
     : m_settings(settings)
@@ -98,6 +119,9 @@ JobRunner::JobRunner(TJobSettings &settings, IJobWindow &window, IClipboard &cli
     , m_powerOff(powerOff)
     , m_scanner(scanner)
     , m_wait(&JobRunner::WaitHandlingEvents)
+    , m_local(std::make_unique<LocalBackend>())
+    , m_jobsModel(std::make_unique<RunJobsModel>())
+    , m_buffer(ReadLimit, Qt::Uninitialized)
 {
 }
 
@@ -106,6 +130,11 @@ JobRunner::~JobRunner() = default;
 void JobRunner::SetWait(Wait wait)
 {
     m_wait = wait ? std::move(wait) : Wait(&JobRunner::WaitHandlingEvents);
+}
+
+void JobRunner::SetBackendChooser(BackendChooser chooser)
+{
+    m_chooseBackend = std::move(chooser);
 }
 
 void JobRunner::WaitHandlingEvents(int ms)
@@ -122,47 +151,355 @@ void JobRunner::RunBtnClick()
 {
     if (m_running)
         return;
+    IExecutionBackend *backend = m_chooseBackend ? m_chooseBackend() : nullptr;
+    run(backend ? *backend : *m_local, true);
+    if (!m_detached && m_window.PowerOffChecked())
+        ShutdownSystem();
+}
+
+void JobRunner::Resume(IExecutionBackend &backend, std::vector<Adopted> jobs)
+{
+    if (m_running || jobs.empty())
+        return;
+    for (Adopted &adopted : jobs) {
+        auto job = std::make_unique<Job>();
+        job->input = adopted.input;
+        job->output = adopted.output;
+        job->run = std::move(adopted.run);
+        m_active.push_back(std::move(job));
+    }
+    run(backend, false);
+}
+
+void JobRunner::run(IExecutionBackend &backend, bool takeFromQueue)
+{
     m_running = true;
+    m_detached = false;
+    // Jobs followed again after a restart each keep their own state too.
+    m_several = backend.JobsAtOnce() > 1 || m_active.size() > 1;
+    m_outlives = backend.RunsOutliveNelo();
     m_window.SetRunBtnEnabled(false);
     m_window.SetAbortBtnEnabled(true);
-    m_window.SetExitBtnEnabled(false);
+    // Jobs that go on without Nelo do not keep it from ending.
+    m_window.SetExitBtnEnabled(m_outlives);
     m_window.SetParseMenuItemTag(1);
     Aborted = false;
+    m_refused = false;
     m_window.ClearDone();
-    {
-        // Back at rest however the run ends, also when a handler fails.
-        const auto atRest = qScopeGuard([this] {
-            Aborted = false;
-            m_window.SetRunBtnEnabled(true);
-            m_window.SetAbortBtnEnabled(false);
-            m_window.SetExitBtnEnabled(true);
-            m_window.SetParseMenuItemTag(0);
-            m_running = false;
-        });
+    m_chosen.clear();
+    m_jobsModel->Clear();
+    m_window.ShowJobsView(m_several || m_outlives);
+    if (m_several)
+        m_window.ClearLog();
+    for (const auto &job : m_active) {
+        job->running = job->run->IsRunning();
+        updateRow(*job);
+    }
+    followDefault();
+
+    // Back at rest however the run ends, also when a handler fails.
+    const auto atRest = qScopeGuard([this] {
+        Aborted = false;
+        m_window.SetRunBtnEnabled(true);
+        m_window.SetAbortBtnEnabled(false);
+        m_window.SetExitBtnEnabled(true);
+        m_window.SetParseMenuItemTag(0);
+        m_followed = nullptr;
+        // Detached, the jobs stay on the cluster: their runs are let go of
+        // without ending them.
+        m_active.clear();
+        m_running = false;
+    });
+    for (;;) {
         // The queue is searched afresh before every job: entries added,
-        // ticked, unticked or removed during a job count from the next one.
-        while (FindFirstChecked() && !Aborted) {
-            InputFileName = m_window.JobText(JobIndex);
-            m_window.DeleteJob(JobIndex); // the job leaves the queue whatever its outcome
-            OutputFileName = MakeOutputName(InputFileName, m_settings.OutputFormat);
-            if (Aborted)
-                break; // Abort pressed while the save dialog was open: nothing starts
-            m_window.SetOutLabCaption(QStringLiteral("Active Job: ") + OutputFileName);
-            if (!RunJob())
-                m_window.SetOutLabCaption(QString());
-            else if (!Aborted)
-                m_window.AppendDone(OutputFileName);
+        // ticked, unticked or removed meanwhile count from the next one.
+        while (takeFromQueue && !Aborted && !m_detached && !m_refused
+               && int(m_active.size()) < backend.JobsAtOnce() && takeNext(backend)) {
+        }
+        if (m_active.empty() || m_detached)
+            break;
+        m_wait(PollMs);
+        if (m_detached)
+            break;
+        for (std::size_t i = 0; i < m_active.size(); ++i)
+            step(*m_active[i]);
+        // Jobs that are over leave the run in the order they ended.
+        for (auto it = m_active.begin(); it != m_active.end();) {
+            if ((*it)->phase != Job::Phase::Over) {
+                ++it;
+                continue;
+            }
+            std::unique_ptr<Job> job = std::move(*it);
+            it = m_active.erase(it);
+            finish(*job, true);
+        }
+        const qint64 second = QDateTime::currentSecsSinceEpoch();
+        if (second != m_lastTick) {
+            m_lastTick = second;
+            m_jobsModel->Tick(QDateTime::currentDateTimeUtc());
         }
     }
-    if (m_window.PowerOffChecked())
-        ShutdownSystem();
+}
+
+// Takes the first ticked entry and starts its job; false when there is none
+// to start now.
+bool JobRunner::takeNext(IExecutionBackend &backend)
+{
+    if (!FindFirstChecked())
+        return false;
+    // Two jobs must never write one output file: an entry whose output a
+    // running job writes waits until that job is over.
+    if (m_several && m_settings.OutputFormat == 0
+        && outputInUse(MakeOutputName(m_window.JobText(JobIndex), 0)))
+        return false;
+    InputFileName = m_window.JobText(JobIndex);
+    const int taken = JobIndex;
+    m_window.DeleteJob(JobIndex); // the job leaves the queue whatever its outcome
+    OutputFileName = MakeOutputName(InputFileName, m_settings.OutputFormat);
+    if (Aborted)
+        return false; // Abort pressed while the save dialog was open: nothing starts
+    if (!m_several)
+        m_window.SetOutLabCaption(QStringLiteral("Active Job: ") + OutputFileName);
+    if (startJob(backend))
+        return true;
+    if (!m_several)
+        m_window.SetOutLabCaption(QString());
+    if (backend.RefusalStopsRun()) {
+        // Nothing is lost: the entry is back where it was, and the run
+        // follows the jobs it has until they end.
+        m_window.InsertJob(std::min(taken, m_window.JobCount()), InputFileName, true);
+        m_refused = true;
+        return false;
+    }
+    return true;
+}
+
+bool JobRunner::outputInUse(const QString &output) const
+{
+    return std::any_of(m_active.begin(), m_active.end(), [&](const auto &job) { return job->output == output; });
+}
+
+bool JobRunner::startJob(IExecutionBackend &backend)
+{
+    if (!m_several)
+        m_window.ClearLog();
+    BuildCommandLine(m_settings, InputFileName, OutputFileName, m_clipboard);
+    const FireflyInvocation invocation = BuildInvocation(m_settings, InputFileName, OutputFileName);
+
+    auto job = std::make_unique<Job>();
+    job->input = InputFileName;
+    job->output = OutputFileName;
+    job->run = backend.NewRun(InputFileName, OutputFileName);
+    StaleOutput stale(OutputFileName);
+    QString why;
+    if (!job->run->Start(invocation, &why)) {
+        stale.Restore();
+        Notices::ShowNotice(QStringLiteral("Unable to run Firefly!\n") + why);
+        return false;
+    }
+    stale.Discard();
+    // Abort pressed while the job was being handed over: it ends at once.
+    if (Aborted)
+        job->run->Kill();
+    job->running = job->run->IsRunning();
+    m_active.push_back(std::move(job));
+    Job &started = *m_active.back();
+    updateRow(started);
+    if (!m_several || !m_followed)
+        follow(&started);
+    else
+        followDefault();
+    return true;
+}
+
+// Reads what the job's Firefly has added, at most ReadLimit bytes, and hands
+// it to the job's follower at once (the read buffer serves every job). The
+// count is negative when the bytes completed no line: they are carried.
+qsizetype JobRunner::read(Job &job)
+{
+    if (!job.file.isOpen())
+        return 0;
+    const qint64 count = job.file.read(m_buffer.data(), ReadLimit);
+    if (count <= 0)
+        return 0; // a failed read counts as no data
+    return job.follower.Feed(QByteArrayView(m_buffer.constData(), count)) ? qsizetype(count) : -qsizetype(count);
+}
+
+void JobRunner::step(Job &job)
+{
+    // Whether the run still goes is asked before each read, so everything it
+    // wrote before it ended is still read. A read's lines are shown on the
+    // turn after it, as the file is followed.
+    switch (job.phase) {
+    case Job::Phase::WaitingForFile:
+        job.file.setFileName(job.output);
+        if (!job.file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+            if (job.running) {
+                job.running = job.run->IsRunning();
+                updateRow(job);
+                return;
+            }
+            // Ended without an output file: what it or the cluster wrote
+            // elsewhere tells why.
+            const QByteArray why = job.run->WhyNoOutput();
+            if (!why.isEmpty() && job.follower.Feed(why + (why.endsWith('\n') ? "" : "\n")) && &job == m_followed)
+                show(job);
+            job.phase = Job::Phase::Over;
+            return;
+        }
+        job.phase = Job::Phase::Following;
+        job.count = read(job);
+        if (!job.running && job.count == 0)
+            job.phase = Job::Phase::Over;
+        return;
+    case Job::Phase::Following: {
+        if (job.count > 0)
+            show(job);
+        job.running = job.run->IsRunning();
+        job.count = read(job);
+        if (!job.running && job.count == 0)
+            job.phase = Job::Phase::Over;
+        updateRow(job);
+        return;
+    }
+    case Job::Phase::Over:
+        return;
+    }
+}
+
+// The lines completed by the job's last read: to the pane when it is
+// followed, to the progress log, to the convergence series.
+void JobRunner::show(Job &job)
+{
+    const QByteArray &batch = job.follower.Batch();
+    const std::string_view text(batch.constData(), size_t(batch.size()));
+    if (&job == m_followed) {
+        m_window.SetMemoText(job.follower.PaneText());
+        // Line 100 exists once the pane holds 100 lines (the empty line after
+        // the last): the caret goes there and the pane shows the end. Before
+        // that the answer is -1, the caret stays at the start and the pane
+        // shows the start.
+        m_window.SetMemoSelection(m_window.MemoLineIndex(OutputFollower::TailLines), 0);
+    }
+    if (m_several) {
+        const QByteArray name = QFile::encodeName(job.output.mid(job.output.lastIndexOf(QLatin1Char('/')) + 1));
+        job.scanner.ScanGeometryProgress(text, [&](const QByteArray &entry) { m_window.AppendLog(name + ": " + entry); });
+    } else {
+        m_scanner.ScanGeometryProgress(text, [this](const QByteArray &entry) { m_window.AppendLog(entry); });
+    }
+    // A new step, or the gradients of the last one (their line can come in
+    // a later batch than the step's energy; the last step has no other).
+    const auto known = [&points = job.convergence.Points()] {
+        return 2 * points.size() - (!points.empty() && std::isnan(points.back().maxGradient) ? 1 : 0);
+    };
+    const std::size_t before = known();
+    job.convergence.Feed(text);
+    if (&job == m_followed && known() != before)
+        m_window.ShowConvergence(job.convergence);
+}
+
+void JobRunner::finish(Job &job, bool list)
+{
+    if (job.follower.Finish()) // a last line without line break
+        show(job);
+    ProcessEnd end = job.run->End();
+    if (Aborted)
+        end = ProcessEnd::AbortedByUser();
+    updateRow(job, true);
+    // Whatever the job left running ends with it (its helpers); a cluster
+    // job leaves the list of jobs to follow again.
+    job.run.reset();
+    m_lastFinishedJob = {job.input, job.output, end};
+    if (&job == m_followed) {
+        m_lastConvergence = job.convergence;
+        m_followed = nullptr;
+    }
+    if (m_finishedJobSink)
+        m_finishedJobSink(m_lastFinishedJob);
+    if (list && !Aborted)
+        m_window.AppendDone(job.output);
+    if (m_several && !m_followed)
+        followDefault();
+}
+
+void JobRunner::Follow(const QString &output)
+{
+    m_chosen = output;
+    followDefault();
+}
+
+void JobRunner::followDefault()
+{
+    const auto find = [this](auto predicate) -> Job * {
+        for (const auto &job : m_active) {
+            if (predicate(*job))
+                return job.get();
+        }
+        return nullptr;
+    };
+    Job *job = m_chosen.isEmpty() ? nullptr : find([this](const Job &j) { return j.output == m_chosen; });
+    if (!job)
+        job = find([](const Job &j) { return j.run->CurrentStatus().phase == IFireflyRun::Phase::Running; });
+    if (!job)
+        job = find([](const Job &) { return true; });
+    if (job != m_followed)
+        follow(job);
+}
+
+void JobRunner::follow(Job *job)
+{
+    m_followed = job;
+    if (!job)
+        return;
+    if (m_several)
+        m_window.SetOutLabCaption(QStringLiteral("Active Job: ") + job->output);
+    m_jobsModel->SetFollowed(job->output);
+    const QByteArray pane = job->follower.PaneText();
+    m_window.SetMemoText(pane);
+    if (!pane.isEmpty())
+        m_window.SetMemoSelection(m_window.MemoLineIndex(OutputFollower::TailLines), 0);
+    m_window.ShowConvergence(job->convergence);
+}
+
+void JobRunner::updateRow(const Job &job, bool listed)
+{
+    RunJobsModel::Row row;
+    row.input = job.input;
+    row.output = job.output;
+    row.status = job.run->CurrentStatus();
+    const auto &points = job.convergence.Points();
+    row.steps = int(points.size());
+    if (!points.empty() && points.back().maxGradient == points.back().maxGradient)
+        row.maxGradient = points.back().maxGradient;
+    row.listed = false;
+    m_jobsModel->Update(row);
+    if (listed) {
+        row.listed = true;
+        m_jobsModel->Update(row);
+    }
+}
+
+const ConvergenceSeries &JobRunner::Convergence() const
+{
+    return m_followed ? m_followed->convergence : m_lastConvergence;
 }
 
 void JobRunner::AbortBtnClick()
 {
-    if (m_process)
-        m_process->KillGroup();
+    for (const auto &job : m_active)
+        job->run->Kill();
     Aborted = true;
+}
+
+bool JobRunner::JobsOutliveNelo() const
+{
+    return m_running && m_outlives;
+}
+
+void JobRunner::Detach()
+{
+    if (m_running && m_outlives)
+        m_detached = true;
 }
 
 bool JobRunner::FindFirstChecked()
@@ -184,10 +521,12 @@ QString JobRunner::MakeOutputName(const QString &InputFileName, int OutputFormat
     case 0:
         return name;
     case 1: {
+        // A name a job of this run writes is taken too, though its file may
+        // not be there yet (a job waiting on a cluster).
         const QString stem = name.chopped(4) + QLatin1Char('_');
         for (qint64 n = 1;; ++n) {
             const QString candidate = stem + QString::number(n) + QStringLiteral(".out");
-            if (!PathTaken(candidate))
+            if (!PathTaken(candidate) && !outputInUse(candidate))
                 return candidate;
         }
     }
@@ -211,75 +550,22 @@ void JobRunner::ShutdownSystem()
 
 bool JobRunner::RunJob()
 {
-    m_window.ClearLog();
-    m_convergence.Clear();
-    BuildCommandLine(m_settings, InputFileName, OutputFileName, m_clipboard);
-    const FireflyInvocation invocation = BuildInvocation(m_settings, InputFileName, OutputFileName);
-
-    StaleOutput stale(OutputFileName);
-    auto process = std::make_unique<FireflyProcess>();
-    if (!process->Start(invocation.program, invocation.arguments, invocation.workingDirectory)) {
-        stale.Restore();
-        Notices::ShowNotice(QStringLiteral("Unable to run Firefly!\n") + process->StartFailure());
+    if (m_running)
         return false;
-    }
-    stale.Discard();
-    // Abort reaches the job until RunJob returns; then whatever the job left
-    // running ends with it.
-    m_process = std::move(process);
-    const auto release = qScopeGuard([this] { m_process.reset(); });
-
-    OutputFollower follower;
-    m_window.SetMemoText(QByteArray());
-
-    // Wait for Firefly to create its output file, or to end without one.
-    QFile output(OutputFileName);
-    bool running = false;
-    do {
-        running = m_process->IsRunning();
+    m_several = false;
+    if (!startJob(*m_local))
+        return false;
+    m_running = true;
+    const auto idle = qScopeGuard([this] {
+        m_active.clear();
+        m_followed = nullptr;
+        m_running = false;
+    });
+    Job &job = *m_active.front();
+    while (job.phase != Job::Phase::Over) {
         m_wait(PollMs);
-    } while (!output.open(QIODevice::ReadOnly | QIODevice::Unbuffered) && running);
-
-    QByteArray buffer(ReadLimit, Qt::Uninitialized);
-    const auto readMore = [&]() -> qsizetype {
-        if (!output.isOpen())
-            return 0;
-        const qint64 count = output.read(buffer.data(), ReadLimit);
-        return count > 0 ? qsizetype(count) : 0; // a failed read counts as no data
-    };
-
-    // Follow the file. Whether Firefly still runs is asked before each read,
-    // so everything it wrote before it ended is still read.
-    qsizetype count = readMore();
-    while (running || count > 0) {
-        m_wait(PollMs);
-        if (count > 0 && follower.Feed(QByteArrayView(buffer.constData(), count)))
-            ShowBatch(follower);
-        running = m_process->IsRunning();
-        count = readMore();
+        step(job);
     }
-    if (follower.Finish()) // a last line without line break
-        ShowBatch(follower);
-
-    ProcessEnd end = m_process->EndedBySignal() ? ProcessEnd::Signalled(m_process->EndSignal())
-                                                : ProcessEnd::Exited(m_process->ExitStatus());
-    if (Aborted)
-        end = ProcessEnd::AbortedByUser();
-    m_lastFinishedJob = {InputFileName, OutputFileName, end};
-    if (m_finishedJobSink)
-        m_finishedJobSink(m_lastFinishedJob);
+    finish(job, false);
     return true;
-}
-
-void JobRunner::ShowBatch(const OutputFollower &follower)
-{
-    m_window.SetMemoText(follower.PaneText());
-    // Line 100 exists once the pane holds 100 lines (the empty line after the
-    // last): the caret goes there and the pane shows the end. Before that the
-    // answer is -1, the caret stays at the start and the pane shows the start.
-    m_window.SetMemoSelection(m_window.MemoLineIndex(OutputFollower::TailLines), 0);
-    const QByteArray &batch = follower.Batch();
-    const std::string_view text(batch.constData(), size_t(batch.size()));
-    m_scanner.ScanGeometryProgress(text, [this](const QByteArray &entry) { m_window.AppendLog(entry); });
-    m_convergence.Feed(text);
 }

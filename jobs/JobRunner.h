@@ -3,6 +3,7 @@
 #include "analysis/ConvergenceSeries.h"
 #include "analysis/JobOutcome.h"
 #include "jobs/CommandLine.h"
+#include "jobs/FireflyRun.h"
 #include "jobs/JobSettings.h"
 #include "jobs/JobWindow.h"
 
@@ -10,22 +11,32 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
-class FireflyProcess;
 class GeometryScanner;
 class IPowerOff;
-class OutputFollower;
+class RunJobsModel;
 
-// Runs the ticked entries of the input queue one after another: the Run and
-// Abort buttons of the main window. One job at a time; everything runs on
-// the user-interface thread, and the monitor lets the interface handle its
-// events while it waits between polls, so every handler stays usable during
-// a run (a modal dialog opened meanwhile pauses the monitor until it closes;
-// Firefly runs on and the monitor catches up).
+// Runs the ticked entries of the input queue: the Run and Abort buttons of
+// the main window. Everything runs on the user-interface thread, and the
+// monitor lets the interface handle its events while it waits between
+// polls, so every handler stays usable during a run (a modal dialog opened
+// meanwhile pauses the monitor until it closes; Firefly runs on and the
+// monitor catches up).
+//
+// Where Firefly runs is the backend's business (this computer, or a
+// cluster): the runner starts, polls and ends runs through IFireflyRun and
+// follows their output files. On this computer one job runs at a time, in
+// queue order, each after the previous one has ended. A backend that allows
+// several jobs at once gets up to that many ticked entries started; each job
+// then has its own progress-scanner state, its progress entries are shown
+// with its output file's name, and its output is listed when it ends, in
+// the order jobs end. The output pane follows one job: the one the user
+// chose, else the oldest running one.
 class JobRunner
 {
 public:
-    // The monitor polls the process and the output file this often.
+    // The monitor polls the runs and their output files this often.
     static constexpr int PollMs = 100;
     // At most this many bytes per read; a larger backlog drains over the next polls.
     static constexpr qsizetype ReadLimit = 200000;
@@ -39,19 +50,48 @@ public:
     JobRunner(const JobRunner &) = delete;
     JobRunner &operator=(const JobRunner &) = delete;
 
-    // The Run button: returns when the queue is exhausted or aborted, then
-    // powers the machine off when "Shutdown when done" is ticked.
+    // Which backend a run uses, asked when Run is pressed; this computer
+    // when there is no chooser or it answers none.
+    using BackendChooser = std::function<IExecutionBackend *()>;
+    void SetBackendChooser(BackendChooser chooser);
+
+    // The Run button: returns when the queue is exhausted or aborted and
+    // every job started has ended, then powers the machine off when
+    // "Shutdown when done" is ticked.
     void RunBtnClick();
-    // The Abort button: ends the running Firefly job (its whole process group)
-    // and stops the queue after it.
+    // The Abort button: ends every running job (with everything it started)
+    // and stops the queue; the run ends when they have ended.
     void AbortBtnClick();
 
-    // Whether a queue run is in progress (RunBtnClick has not returned).
-    bool IsRunning() const { return m_running; }
+    // Jobs that a previous Nelo left running on a cluster: they are followed
+    // as a run of their own, and listed when they end.
+    struct Adopted
+    {
+        QString input;
+        QString output;
+        std::unique_ptr<IFireflyRun> run;
+    };
+    void Resume(IExecutionBackend &backend, std::vector<Adopted> jobs);
 
-    // Runs one job (InputFileName -> OutputFileName); false when Firefly
-    // could not be started ("Unable to run Firefly!" and, on a second line,
-    // the path and the system's reason have then been shown).
+    // Whether a run is in progress (RunBtnClick or Resume has not returned).
+    bool IsRunning() const { return m_running; }
+    // Jobs of the run that are not over yet.
+    int ActiveJobCount() const { return int(m_active.size()); }
+    // Whether the jobs of the current run go on when Nelo ends.
+    bool JobsOutliveNelo() const;
+    // Nelo ends while its cluster jobs run on: the run stops following them
+    // without ending them (a later start follows them again).
+    void Detach();
+
+    // The output pane follows the job with that output file (while it is
+    // not over); an empty path goes back to the oldest running one.
+    void Follow(const QString &output);
+    // The jobs of the current (or last) run.
+    RunJobsModel &JobsModel() const { return *m_jobsModel; }
+
+    // Runs one job (InputFileName -> OutputFileName) to its end; false when
+    // Firefly could not be started ("Unable to run Firefly!" and, on a
+    // second line, the reason have then been shown).
     bool RunJob();
     // Sets JobIndex to the first ticked queue entry; false when none is ticked.
     bool FindFirstChecked();
@@ -77,9 +117,9 @@ public:
     // The last such job (empty paths before the first).
     const FinishedJob &LastFinishedJob() const { return m_lastFinishedJob; }
 
-    // The geometry search of the running job (or of the last one), read from
-    // the same batches as the progress log; emptied when a job starts.
-    const ConvergenceSeries &Convergence() const { return m_convergence; }
+    // The geometry search of the job the pane follows (or of the last one),
+    // read from the same batches as the progress log.
+    const ConvergenceSeries &Convergence() const;
 
     // How the monitor waits between polls. The default handles the
     // interface's events while it waits (a nested event loop ended by a
@@ -94,7 +134,19 @@ public:
     int JobIndex = 0;
 
 private:
-    void ShowBatch(const OutputFollower &follower);
+    struct Job;
+
+    void run(IExecutionBackend &backend, bool takeFromQueue);
+    bool takeNext(IExecutionBackend &backend);
+    bool startJob(IExecutionBackend &backend);
+    qsizetype read(Job &job);
+    void step(Job &job);
+    void finish(Job &job, bool list);
+    void show(Job &job);
+    void follow(Job *job);
+    void followDefault();
+    void updateRow(const Job &job, bool listed = false);
+    bool outputInUse(const QString &output) const;
 
     TJobSettings &m_settings;
     IJobWindow &m_window;
@@ -102,9 +154,20 @@ private:
     IPowerOff &m_powerOff;
     GeometryScanner &m_scanner;
     Wait m_wait;
-    std::unique_ptr<FireflyProcess> m_process; // the running job, for Abort
+    BackendChooser m_chooseBackend;
+    std::unique_ptr<LocalBackend> m_local;
+    std::unique_ptr<RunJobsModel> m_jobsModel;
+    QByteArray m_buffer;
+    std::vector<std::unique_ptr<Job>> m_active; // started and not yet over, oldest first
+    Job *m_followed = nullptr;
+    QString m_chosen;          // the output the user chose to follow
+    bool m_several = false;    // this run may have several jobs at once
+    bool m_outlives = false;   // this run's jobs go on when Nelo ends
+    bool m_detached = false;
+    bool m_refused = false;    // the backend refused a start: no further job is taken
+    bool m_running = false;
+    qint64 m_lastTick = 0;
     FinishedJobSink m_finishedJobSink;
     FinishedJob m_lastFinishedJob;
-    ConvergenceSeries m_convergence;
-    bool m_running = false;
+    ConvergenceSeries m_lastConvergence;
 };

@@ -1,5 +1,6 @@
 #include "jobs/JobSettings.h"
 
+#include "jobs/ClusterSettings.h"
 #include "jobs/IniFile.h"
 
 #include <QCoreApplication>
@@ -12,16 +13,6 @@ namespace {
 
 constexpr QByteArrayView Section("Settings");
 
-QByteArray fileText(const QString &text)
-{
-    return QFile::encodeName(text);
-}
-
-QString fromFileText(const QByteArray &bytes)
-{
-    return QFile::decodeName(bytes);
-}
-
 int hexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -33,11 +24,45 @@ int hexDigit(char c)
     return -1;
 }
 
-// A whole 32-bit number as the settings file holds it: leading blanks, an
-// optional sign, then decimal digits, or hexadecimal digits after "$" or "0x".
+QByteArray fileText(const QString &text)
+{
+    return QFile::encodeName(text);
+}
+
+QString fromFileText(const QByteArray &bytes)
+{
+    return QFile::decodeName(bytes);
+}
+
+QString readText(const IniFile &file, QByteArrayView key, const QString &defaultValue)
+{
+    const std::optional<QByteArray> value = file.value(Section, key);
+    return value ? fromFileText(*value) : defaultValue;
+}
+
+qint32 readNumber(const IniFile &file, QByteArrayView key, qint32 defaultValue)
+{
+    const std::optional<QByteArray> value = file.value(Section, key);
+    if (!value)
+        return defaultValue;
+    return ReadSettingsNumber(*value).value_or(defaultValue);
+}
+
+bool readBool(const IniFile &file, QByteArrayView key, bool defaultValue)
+{
+    return readNumber(file, key, defaultValue ? 1 : 0) != 0;
+}
+
+QByteArray boolText(bool value)
+{
+    return value ? QByteArrayLiteral("1") : QByteArrayLiteral("0");
+}
+
+} // namespace
+
 // Hexadecimal takes all 32 bits ("$FFFFFFFF" is -1); a decimal number must fit
-// a signed 32-bit integer. Anything else, an empty text included, is no number.
-std::optional<qint32> readInteger(QByteArrayView text)
+// a signed 32-bit integer.
+std::optional<qint32> ReadSettingsNumber(QByteArrayView text)
 {
     qsizetype i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
@@ -71,32 +96,6 @@ std::optional<qint32> readInteger(QByteArrayView text)
     const quint32 bits = negative ? 0u - quint32(magnitude) : quint32(magnitude);
     return qint32(bits);
 }
-
-QString readText(const IniFile &file, QByteArrayView key, const QString &defaultValue)
-{
-    const std::optional<QByteArray> value = file.value(Section, key);
-    return value ? fromFileText(*value) : defaultValue;
-}
-
-qint32 readNumber(const IniFile &file, QByteArrayView key, qint32 defaultValue)
-{
-    const std::optional<QByteArray> value = file.value(Section, key);
-    if (!value)
-        return defaultValue;
-    return readInteger(*value).value_or(defaultValue);
-}
-
-bool readBool(const IniFile &file, QByteArrayView key, bool defaultValue)
-{
-    return readNumber(file, key, defaultValue ? 1 : 0) != 0;
-}
-
-QByteArray boolText(bool value)
-{
-    return value ? QByteArrayLiteral("1") : QByteArrayLiteral("0");
-}
-
-} // namespace
 
 QString SettingsFilePathFor(const QString &executablePath)
 {
@@ -132,6 +131,11 @@ void LoadSettings(TJobSettings &settings, const QString &fileName)
 
 void SaveSettings(const TJobSettings &settings, const QString &fileName)
 {
+    SaveSettings(settings, nullptr, fileName);
+}
+
+void SaveSettings(const TJobSettings &settings, const TClusterSettings *cluster, const QString &fileName)
+{
     IniFile::LoadResult loaded;
     IniFile file = IniFile::load(fileName, &loaded);
     // Writing over a file whose other sections could not be read would lose them.
@@ -153,5 +157,7 @@ void SaveSettings(const TJobSettings &settings, const QString &fileName)
     file.setValue(Section, "LibFile", fileText(settings.LibFile));
     file.setValue(Section, "TxtFile", fileText(settings.TxtFile));
     file.setValue(Section, "MolFile", fileText(settings.MolFile));
+    if (cluster)
+        StoreClusterSettings(*cluster, file);
     file.save(fileName);
 }

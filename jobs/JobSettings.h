@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
+
+#include <optional>
 
 // How Firefly is started and which outside editors are used. One instance
 // lives for the whole program (owned by the main window); it is loaded once
@@ -8,6 +11,8 @@
 // by the Exit button.
 //
 // Fields carry the names of their keys in the settings file, in file order.
+struct TClusterSettings;
+
 struct TJobSettings
 {
     QString EXEFile;                          // full path of the Firefly executable
@@ -40,3 +45,10 @@ void LoadSettings(TJobSettings &settings, const QString &fileName = SettingsFile
 // <path>") when the file cannot be written; the old file is then left as it
 // was.
 void SaveSettings(const TJobSettings &settings, const QString &fileName = SettingsFilePath());
+// The same, with the cluster settings written in the same replacement of the file.
+void SaveSettings(const TJobSettings &settings, const TClusterSettings *cluster, const QString &fileName);
+
+// A whole 32-bit number as the settings file holds it: leading blanks, an
+// optional sign, then decimal digits, or hexadecimal digits after "$" or
+// "0x". Anything else, an empty text included, is no number.
+std::optional<qint32> ReadSettingsNumber(QByteArrayView text);

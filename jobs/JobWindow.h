@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+class ConvergenceSeries;
+
 // The window operations the job monitor and the queue runner need. The main
 // window implements them over its controls; tests use a fake.
 class IJobWindow
@@ -35,6 +37,8 @@ public:
     virtual QString JobText(int index) const = 0;
     virtual bool JobChecked(int index) const = 0;
     virtual void DeleteJob(int index) = 0;
+    // Puts an entry back (a job the cluster refused), before `index`.
+    virtual void InsertJob(int index, const QString &path, bool checked) = 0;
 
     // Processed list (DoneListBox)
     virtual void ClearDone() = 0;
@@ -46,4 +50,11 @@ public:
     // SaveDialog1: asks for an output file name. Returns false on Cancel.
     virtual bool AskOutputFileName(const QString &filter, const QString &defaultSuffix,
                                    QString &fileName) = 0;
+
+    // The view of the run's jobs (the runner's JobsModel): shown for runs
+    // with several jobs at once or on a cluster.
+    virtual void ShowJobsView(bool /*shown*/) {}
+    // The geometry search of the job the pane follows, after each step it
+    // took and when the pane follows another job.
+    virtual void ShowConvergence(const ConvergenceSeries & /*series*/) {}
 };

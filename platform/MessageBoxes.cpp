@@ -10,16 +10,17 @@
 
 namespace {
 
-void showBox(QMessageBox::Icon icon, const QString &text)
+int showBox(QMessageBox::Icon icon, const QString &text,
+            QMessageBox::StandardButtons buttons = QMessageBox::Ok)
 {
-    QMessageBox box(icon, QStringLiteral(NELO_APPLICATION_TITLE), text, QMessageBox::Ok);
+    QMessageBox box(icon, QStringLiteral(NELO_APPLICATION_TITLE), text, buttons);
     box.adjustSize();
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         QRect frame = box.frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
         box.move(frame.topLeft());
     }
-    box.exec();
+    return box.exec();
 }
 
 } // namespace
@@ -28,4 +29,7 @@ void InstallMessageBoxPresenters()
 {
     Notices::SetNoticePresenter([](const QString &text) { showBox(QMessageBox::NoIcon, text); });
     Notices::SetErrorPresenter([](const QString &text) { showBox(QMessageBox::Critical, text); });
+    Notices::SetConfirmPresenter([](const QString &text) {
+        return showBox(QMessageBox::Question, text, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+    });
 }

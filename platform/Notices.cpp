@@ -23,6 +23,16 @@ Presenter &errorPresenter()
     return presenter;
 }
 
+// Without a GUI nobody can answer: the question is logged and declined.
+Asker &confirmPresenter()
+{
+    static Asker asker = [](const QString &text) {
+        qWarning().noquote() << text;
+        return false;
+    };
+    return asker;
+}
+
 } // namespace
 
 void ShowNotice(const QString &text)
@@ -33,6 +43,16 @@ void ShowNotice(const QString &text)
 void ShowErrorReport(const QString &message)
 {
     errorPresenter()(ErrorReportText(message));
+}
+
+bool Confirm(const QString &text)
+{
+    return confirmPresenter()(text);
+}
+
+Asker SetConfirmPresenter(Asker asker)
+{
+    return std::exchange(confirmPresenter(), std::move(asker));
 }
 
 Presenter SetNoticePresenter(Presenter presenter)

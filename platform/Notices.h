@@ -19,10 +19,15 @@ namespace Notices {
 using Presenter = std::function<void(const QString &text)>;
 
 void ShowNotice(const QString &text);
+// A question with OK and Cancel, in the same box; true for OK. Only where
+// going on cannot be undone (ending Nelo while its cluster jobs run).
+bool Confirm(const QString &text);
 void ShowErrorReport(const QString &message);   // applies ErrorReportText()
 
 // Replace the presenters; returns the previous ones so a test can restore them.
 Presenter SetNoticePresenter(Presenter presenter);
 Presenter SetErrorPresenter(Presenter presenter);
+using Asker = std::function<bool(const QString &text)>;
+Asker SetConfirmPresenter(Asker asker);
 
 } // namespace Notices

@@ -2,6 +2,7 @@
 // (its FormCreate loads the settings and may ask for them first), then the
 // report dialog and the about box; the event loop runs until Exit.
 
+#include "platform/ErrorReport.h"
 #include "platform/MessageBoxes.h"
 #include "platform/SettingsLocation.h"
 #include "ui/AboutForm.h"
@@ -16,6 +17,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QTimer>
 
 #include <memory>
 
@@ -65,6 +67,9 @@ int main(int argc, char *argv[])
     Form1->SetAboutBox(&AboutBox);
 
     Form1->showMaximized();
+    // Cluster jobs of an earlier session are followed again once the
+    // window is up.
+    QTimer::singleShot(0, Form1, [] { RunReported([] { Form1->ResumeClusterJobs(); }); });
     const int result = QApplication::exec();
     Form1 = nullptr;
     return result;

@@ -1,20 +1,29 @@
 #include "ui/NeloForm.h"
 #include "ui_NeloForm.h"
 
+#include "jobs/ClusterState.h"
 #include "jobs/JobRunner.h"
+#include "jobs/RunJobsModel.h"
+#include "jobs/SlurmCluster.h"
 #include "platform/Dialogs.h"
 #include "platform/LogindPowerOff.h"
 #include "platform/ErrorReport.h"
 #include "platform/Notices.h"
 #include "platform/SystemClipboard.h"
 #include "platform/Viewers.h"
+#include "ui/ConvergenceChart.h"
+#include "ui/ConvergenceForm.h"
 #include "ui/ListActions.h"
+#include "ui/OutcomeIcons.h"
 #include "ui/ReportForm.h"
 #include "ui/SettingsForm.h"
 
 #include <NeloVersion.h>
 
 #include <QAbstractButton>
+#include <QHeaderView>
+#include <QSortFilterProxyModel>
+#include <QTableView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -24,6 +33,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTextBlock>
@@ -38,6 +48,9 @@ namespace {
 
 const QString InputFilter = QStringLiteral("Firefly input files (*.inp)|*.inp|All files (*.*)|*.*");
 const char TagProperty[] = "Tag";
+// The output pane's height in the window's design: panels added below it
+// never make it smaller.
+constexpr int PaneDesignHeight = 255;
 
 QFont fixedFont(int pixelSize)
 {
@@ -99,6 +112,11 @@ TForm1::TForm1(Environment environment, QWidget *parent)
     ui->setupUi(this);
     setUpControls();
     m_runner = std::make_unique<JobRunner>(m_settings, *this, *m_env.clipboard, *m_env.powerOff, m_scanner);
+    m_slurm = std::make_unique<SlurmCluster>(m_cluster, m_settings, ClusterStateFilePath(m_env.settingsFile));
+    m_runner->SetBackendChooser([this]() -> IExecutionBackend * {
+        return m_cluster.RunOn == TClusterSettings::Where::Slurm ? m_slurm.get() : nullptr;
+    });
+    setUpJobsView();
     connectHandlers();
 }
 
@@ -123,10 +141,15 @@ void TForm1::setUpControls()
 
     ui->ParseMenuItem->setProperty(TagProperty, 0);
     ui->EgMenuItem->setProperty(TagProperty, 0);
+    ui->ConvergenceMenuItem->setProperty(TagProperty, 0);
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     PopupMenu1->addAction(ui->ParseMenuItem);
     PopupMenu1->addAction(ui->EgMenuItem);
+    PopupMenu1->addAction(ui->ConvergenceMenuItem);
+    // The outcome icons fit the entries' height.
+    ui->DoneListBox->setIconSize(QSize(12, 12));
+    ui->ChartPanel->SetCompact(true);
 
     TrayIcon1 = new QSystemTrayIcon(this);
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
@@ -176,6 +199,7 @@ void TForm1::connectHandlers()
     new ListActions(ui->DoneListBox, reported(&TForm1::ViewBtnClick), reported(&TForm1::DeleteOutBtnClick));
     bind(ui->ParseMenuItem, &QAction::triggered, &TForm1::ParseMenuItemClick);
     bind(ui->EgMenuItem, &QAction::triggered, &TForm1::EgMenuItemClick);
+    bind(ui->ConvergenceMenuItem, &QAction::triggered, &TForm1::ConvergenceMenuItemClick);
     bind(PopupMenu1, &QMenu::aboutToShow, &TForm1::PopupMenu1Popup);
     connect(ui->DoneListBox, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopupMenu1->popup(ui->DoneListBox->viewport()->mapToGlobal(pos)); });
@@ -189,9 +213,10 @@ void TForm1::connectHandlers()
 
 void TForm1::FormCreate()
 {
-    SettingsDlg = new TSettingsDlg(m_settings, this);
+    SettingsDlg = new TSettingsDlg(m_settings, m_cluster, this);
     SettingsDlg->setObjectName(QStringLiteral("SettingsDlg"));
     LoadSettings(m_settings, m_env.settingsFile);
+    LoadClusterSettings(m_cluster, m_env.settingsFile);
     // Without Firefly or its working directories nothing can run: ask first,
     // before the main window is ever shown. Nelo goes on whatever the answer.
     if (m_settings.EXEFile.isEmpty() || m_settings.DirList.isEmpty())
@@ -211,10 +236,7 @@ void TForm1::FormCreate()
 
 void TForm1::AddJob(const QString &path)
 {
-    auto *item = new QListWidgetItem(path);
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-    item->setCheckState(Qt::Checked);
-    ui->JobListBox->addItem(item);
+    InsertJob(ui->JobListBox->count(), path, true);
 }
 
 void TForm1::JobListWndProc(const QList<QUrl> &dropped)
@@ -285,7 +307,10 @@ void TForm1::OutputBtnClick()
     request.title = QStringLiteral("Add Output File");
     request.filter = JobRunner::OutputFileFilter; // the same filter as the save dialog of a run
     request.defaultSuffix = JobRunner::OutputFileSuffix;
+    const int first = ui->DoneListBox->count();
     ui->DoneListBox->addItems(Dialogs::Ask(this, request));
+    for (int row = first; row < ui->DoneListBox->count(); ++row)
+        ShowOutcome(*ui->DoneListBox->item(row), ui->DoneListBox->item(row)->text());
 }
 
 void TForm1::deleteSelected(QListWidget *list)
@@ -340,10 +365,30 @@ void TForm1::AboutBtnClick()
 
 void TForm1::ExitBtnClick()
 {
+    // Cluster jobs go on without Nelo; the next start follows them again.
+    const int onCluster = m_runner->JobsOutliveNelo() ? m_runner->ActiveJobCount() : 0;
+    if (onCluster > 0
+        && !Notices::Confirm(QStringLiteral("%1 jobs keep running on the cluster; Nelo will follow them again when "
+                                            "it starts").arg(onCluster)))
+        return;
     // A settings file that cannot be written ends the handler here with
     // "Unable to write to ...": Nelo keeps running, and Exit can be tried again.
-    SaveSettings(m_settings, m_env.settingsFile);
+    SaveSettings(m_settings, &m_cluster, m_env.settingsFile);
+    m_runner->Detach();
     m_env.quit();
+}
+
+void TForm1::ResumeClusterJobs()
+{
+    const ClusterStateLoad saved = m_slurm->SavedJobs();
+    if (!saved.problem.isEmpty())
+        Notices::ShowNotice(saved.problem);
+    if (saved.jobs.isEmpty() || m_runner->IsRunning())
+        return;
+    std::vector<JobRunner::Adopted> jobs;
+    for (const ClusterJobRecord &record : saved.jobs)
+        jobs.push_back({record.input, record.output, m_slurm->Adopt(record)});
+    m_runner->Resume(*m_slurm, std::move(jobs));
 }
 
 // --- the window --------------------------------------------------------------
@@ -429,6 +474,13 @@ void TForm1::EgMenuItemClick()
         ::EgMenuItemClick(*HLDlg, SelectedEntries(*ui->DoneListBox));
 }
 
+void TForm1::ConvergenceMenuItemClick()
+{
+    const QString file = focusedEntry(ui->DoneListBox);
+    if (!file.isNull())
+        ShowConvergenceWindow(this, file);
+}
+
 // --- the viewers ---------------------------------------------------------------
 
 void TForm1::JobListBoxDblClick()
@@ -449,6 +501,118 @@ void TForm1::ViewBtnClick()
 void TForm1::ShowOutGeoBtnClick()
 {
     OpenInViewer(ViewerKind::MoleculeEditor, m_settings.MolFile, focusedEntry(ui->DoneListBox));
+}
+
+// --- the run panel: the jobs of a run ----------------------------------------------
+
+void TForm1::setUpJobsView()
+{
+    auto *sorted = new QSortFilterProxyModel(this);
+    sorted->setSourceModel(&m_runner->JobsModel());
+    sorted->setSortRole(RunJobsModel::SortRole);
+    QTableView *view = ui->JobsView;
+    view->setModel(sorted);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setDefaultSectionSize(QFontMetrics(view->font()).height() + 4);
+    // Widths from the font, not from the contents: measuring every row on
+    // every change would cost the interface its speed on a day of many jobs.
+    const QFontMetrics metrics(view->font());
+    const int digit = metrics.horizontalAdvance(QLatin1Char('0'));
+    QHeaderView *header = view->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->resizeSection(RunJobsModel::JobColumn, digit * 11);
+    header->resizeSection(RunJobsModel::InputColumn, digit * 16);
+    header->resizeSection(RunJobsModel::StateColumn, metrics.horizontalAdvance(QStringLiteral("ended (OUT_OF_MEMORY)")) + digit);
+    header->resizeSection(RunJobsModel::TimeColumn, digit * 9);
+    header->resizeSection(RunJobsModel::StepsColumn, digit * 6);
+    header->resizeSection(RunJobsModel::GradientColumn, digit * 10);
+    // Job, input and state fit beside the chart; the last column takes what
+    // a wider window leaves.
+    header->setStretchLastSection(true);
+    // Running jobs first, the longest running on top: the ones a chemist
+    // looks at while the day goes on.
+    view->sortByColumn(RunJobsModel::StateColumn, Qt::AscendingOrder);
+    // The pane follows the job the user picks.
+    connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this, view](const QModelIndex &row) {
+        if (row.isValid())
+            m_runner->Follow(view->model()->data(row, RunJobsModel::OutputRole).toString());
+    });
+    const auto summary = [this] { updateJobsSummary(); };
+    connect(&m_runner->JobsModel(), &QAbstractItemModel::rowsInserted, this, summary);
+    connect(&m_runner->JobsModel(), &QAbstractItemModel::modelReset, this, summary);
+    connect(&m_runner->JobsModel(), &QAbstractItemModel::dataChanged, this, summary);
+    connect(m_slurm.get(), &SlurmCluster::jobsChanged, this, summary);
+}
+
+void TForm1::updateJobsSummary()
+{
+    QString text = m_runner->JobsModel().Summary();
+    const QString problem = m_slurm->Problem();
+    if (!problem.isEmpty())
+        text += QStringLiteral(" \u2014 Slurm: ") + problem;
+    if (ui->JobsSummary->text() != text)
+        ui->JobsSummary->setText(text);
+}
+
+void TForm1::ShowJobsView(bool shown)
+{
+    ui->JobsPanel->setVisible(shown);
+    showRunPanel();
+}
+
+void TForm1::ShowConvergence(const ConvergenceSeries &series)
+{
+    ConvergenceChart *chart = ui->ChartPanel;
+    if (series.Points().empty()) {
+        chart->hide();
+        chart->Clear();
+    } else {
+        chart->SetOutputFile(ui->OutLab->text().mid(int(qstrlen("Active Job: "))));
+        chart->ShowSeries(series);
+        // Only where it fits below the pane at its designed height.
+        if (chart->isHidden() && (!isVisible() || runPanelRoom() >= chart->minimumHeight()))
+            chart->show();
+    }
+    showRunPanel();
+}
+
+// The height a panel below the pane can have while the pane keeps its
+// designed height, the room a window not maximised can grow by included.
+int TForm1::runPanelRoom() const
+{
+    int room = ui->PaneSplitter->height() - PaneDesignHeight - ui->PaneSplitter->handleWidth();
+    if (!isMaximized() && !isFullScreen() && screen())
+        room += std::max(0, screen()->availableGeometry().height() - frameGeometry().height());
+    return room;
+}
+
+// The panel below the output pane shows while it has something to show; the
+// pane keeps at least its designed height. A window that is not maximised
+// grows by what the panel needs (as far as its screen allows), and gives it
+// back when the panel goes, unless the user has resized it meanwhile.
+void TForm1::showRunPanel()
+{
+    const bool wanted = !ui->JobsPanel->isHidden() || !ui->ChartPanel->isHidden();
+    if (wanted == !ui->RunPanel->isHidden())
+        return;
+    ui->RunPanel->setVisible(wanted);
+    if (!wanted) {
+        if (m_grownBy > 0 && !isMaximized() && !isFullScreen() && height() == m_grownTo)
+            resize(width(), height() - m_grownBy);
+        m_grownBy = 0;
+        return;
+    }
+    const int needed = PaneDesignHeight + ui->PaneSplitter->handleWidth() + ui->RunPanel->minimumSizeHint().height();
+    if (isVisible() && !isMaximized() && !isFullScreen() && ui->PaneSplitter->height() < needed) {
+        const int room = screen() ? screen()->availableGeometry().height() - frameGeometry().height() : 0;
+        m_grownBy = std::max(0, std::min(needed - ui->PaneSplitter->height(), room));
+        resize(width(), height() + m_grownBy);
+        m_grownTo = height();
+        centralWidget()->layout()->activate();
+    }
+    const int total = ui->PaneSplitter->height();
+    const int pane = std::max(PaneDesignHeight, total / 2);
+    ui->PaneSplitter->setSizes({pane, std::max(0, total - pane)});
 }
 
 // --- IJobWindow ------------------------------------------------------------------
@@ -553,6 +717,14 @@ void TForm1::DeleteJob(int index)
     delete ui->JobListBox->takeItem(index);
 }
 
+void TForm1::InsertJob(int index, const QString &path, bool checked)
+{
+    auto *item = new QListWidgetItem(path);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    ui->JobListBox->insertItem(index, item);
+}
+
 void TForm1::ClearDone()
 {
     ui->DoneListBox->clear();
@@ -560,7 +732,11 @@ void TForm1::ClearDone()
 
 void TForm1::AppendDone(const QString &path)
 {
-    ui->DoneListBox->addItem(path);
+    auto *item = new QListWidgetItem(path);
+    // The runner lists a job's output right after it has ended.
+    const JobRunner::FinishedJob &finished = m_runner->LastFinishedJob();
+    ShowOutcome(*item, path, finished.output == path ? finished.end : ProcessEnd());
+    ui->DoneListBox->addItem(item);
 }
 
 void TForm1::SetOutLabCaption(const QString &caption)

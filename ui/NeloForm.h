@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/GeometryScanner.h"
+#include "jobs/ClusterSettings.h"
 #include "jobs/JobSettings.h"
 #include "jobs/JobWindow.h"
 
@@ -20,6 +21,7 @@ class QDialog;
 class QListWidget;
 class QMenu;
 class QSystemTrayIcon;
+class SlurmCluster;
 class TSettingsDlg;
 class THLDlg;
 
@@ -64,6 +66,13 @@ public:
     void SetAboutBox(QDialog *dialog) { AboutBox = dialog; }
 
     TJobSettings &JobSettings() { return m_settings; }
+    TClusterSettings &ClusterSettings() { return m_cluster; }
+    SlurmCluster &Cluster() { return *m_slurm; }
+
+    // Follows again the cluster jobs a previous Nelo left running (they are
+    // kept beside the settings file), as a run of their own; called once
+    // the window is up.
+    void ResumeClusterJobs();
     JobRunner &Runner() { return *m_runner; }
     TSettingsDlg *SettingsDialog() const { return SettingsDlg; }
 
@@ -81,6 +90,8 @@ public:
     void PopupMenu1Popup();
     void ParseMenuItemClick();
     void EgMenuItemClick();
+    // The convergence chart of the focused processed entry, in a window of its own.
+    void ConvergenceMenuItemClick();
     void FormPaint();
     // The viewers: the focused entry of a list in the text or molecule editor.
     void JobListBoxDblClick();
@@ -108,11 +119,18 @@ public:
     QString JobText(int index) const override;
     bool JobChecked(int index) const override;
     void DeleteJob(int index) override;
+    void InsertJob(int index, const QString &path, bool checked) override;
     void ClearDone() override;
     void AppendDone(const QString &path) override;
     void SetOutLabCaption(const QString &caption) override;
     bool PowerOffChecked() const override;
     bool AskOutputFileName(const QString &filter, const QString &defaultSuffix, QString &fileName) override;
+    void ShowJobsView(bool shown) override;
+    // The chart below the pane: shown from the first step of the followed
+    // job's search (where the window has room for it below the pane at its
+    // designed height), kept after the job ends, hidden when another job is
+    // followed until its first step.
+    void ShowConvergence(const ConvergenceSeries &series) override;
 
     QMenu *PopupMenu1 = nullptr;
     QSystemTrayIcon *TrayIcon1 = nullptr; // its menu: "Show Nelo" and "Exit"
@@ -127,12 +145,18 @@ protected:
 private:
     void connectHandlers();
     void setUpControls();
+    void setUpJobsView();
+    void showRunPanel();
+    int runPanelRoom() const;
+    void updateJobsSummary();
     static void deleteSelected(QListWidget *list);
     void keepMemoView();
 
     std::unique_ptr<Ui::TForm1> ui;
     Environment m_env;
     TJobSettings m_settings;
+    TClusterSettings m_cluster; // the "Cluster" section of the same file
+    std::unique_ptr<SlurmCluster> m_slurm;
     GeometryScanner m_scanner;
     std::unique_ptr<IClipboard> m_ownClipboard;
     std::unique_ptr<IPowerOff> m_ownPowerOff;
@@ -147,6 +171,9 @@ private:
     // read; then it stays where the user put it (m_memoReadAt).
     bool m_memoFollows = true;
     int m_memoReadAt = 0;
+    // How much showRunPanel made the window taller, to give it back.
+    int m_grownBy = 0;
+    int m_grownTo = 0;
 };
 
 // The one main window of the running program.

@@ -3,6 +3,9 @@
 #include "ui_ReportForm.h"
 
 #include "analysis/OrbitalReport.h"
+#include "analysis/TableExport.h"
+#include "platform/Dialogs.h"
+#include "platform/ErrorReport.h"
 #include "platform/Errors.h"
 #include "ui/FormUtils.h"
 
@@ -40,6 +43,7 @@ THLDlg::THLDlg(QWidget *parent)
         CopyBtnClick();
         accept();
     });
+    connect(ui->SaveCsvBtn, &QPushButton::clicked, this, [this] { RunReported([this] { SaveCsvBtnClick(); }); });
 }
 
 THLDlg::~THLDlg() = default;
@@ -47,6 +51,7 @@ THLDlg::~THLDlg() = default;
 void THLDlg::ClearMemo()
 {
     ui->DataMemo->clear();
+    m_rows.clear();
 }
 
 void THLDlg::AppendLine(const QString &line)
@@ -54,6 +59,13 @@ void THLDlg::AppendLine(const QString &line)
     QTextCursor cursor(ui->DataMemo->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(line + QLatin1Char('\n'));
+}
+
+void THLDlg::AppendRow(const OrbitalReportRow &row)
+{
+    // The numbers are ASCII; the name is in the file system's encoding.
+    AppendLine(QFile::decodeName(row.line));
+    m_rows.append(row);
 }
 
 QString THLDlg::MemoText() const
@@ -73,6 +85,18 @@ void THLDlg::CopyBtnClick()
     QGuiApplication::clipboard()->setText(MemoText());
 }
 
+void THLDlg::SaveCsvBtnClick()
+{
+    Dialogs::Request request;
+    request.kind = Dialogs::Kind::SaveFile;
+    request.title = QStringLiteral("Save as CSV");
+    request.filter = QStringLiteral("CSV files (*.csv)|*.csv");
+    request.defaultSuffix = QStringLiteral("csv");
+    const QString path = Dialogs::AskOne(this, request);
+    if (!path.isEmpty())
+        SaveFileWhole(path, OrbitalReportCsv(m_rows));
+}
+
 void THLDlg::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous())
@@ -85,10 +109,9 @@ void EgMenuItemClick(THLDlg &dialog, const QStringList &selectedPaths)
     dialog.ClearMemo();
     // An error ends the command here: the lines already added stay, the
     // remaining files are not read and the dialog is not shown.
-    // The numbers are ASCII; the name is in the file system's encoding.
     for (const QString &path : selectedPaths) {
         try {
-            dialog.AppendLine(QFile::decodeName(ExtractOrbitalReport(path)));
+            dialog.AppendRow(ExtractOrbitalReportRow(path));
         } catch (NeloError &error) {
             // Name the file, as nelo-analyze does, unless the text names it already.
             if (!error.message().contains(path))

@@ -2,15 +2,21 @@
 
 #include "ui_SettingsForm.h"
 
+#include "jobs/ClusterSettings.h"
 #include "jobs/DirList.h"
 #include "jobs/JobSettings.h"
+#include "jobs/SlurmCluster.h"
+#include "jobs/SlurmCommands.h"
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
 #include "ui/FormUtils.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <QStandardPaths>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -28,8 +34,16 @@ const QString TSettingsDlg::LineBreakInFolderText =
     QStringLiteral("The name of this folder holds a line break and cannot be stored in the settings file!");
 const QString TSettingsDlg::LineBreakInFileText =
     QStringLiteral("The name of this file holds a line break and cannot be stored in the settings file!");
+const QString TSettingsDlg::AskingClusterText = QStringLiteral("Asking the cluster...");
+const QString TSettingsDlg::NoSinfoText =
+    QStringLiteral("Slurm's sinfo is not installed on this computer, so the cluster cannot be asked.");
+const QString TSettingsDlg::NoAnswerText = QStringLiteral("The cluster does not answer: ");
 
 namespace {
+
+// sinfo gives up by itself after about 10 seconds when the controller does
+// not answer; this is only a bound for a command that hangs.
+constexpr int SinfoTimeoutMs = 30000;
 
 // The settings file keeps one value per line: a path with a CR or LF in it
 // would be cut there and the rest read back as a line of its own.
@@ -72,6 +86,18 @@ private:
     QList<QRadioButton *> m_buttons;
 };
 
+// Slurm's answer may run to several lines (sinfo joins its errors with " / ");
+// the label shows what fits in its lines and its tooltip the whole answer.
+void ShowClusterAnswer(QLabel *label, const QString &answer)
+{
+    label->setToolTip(answer);
+    label->setText(answer);
+    const QFontMetrics metrics(label->font());
+    for (int width = label->width() * (label->height() / metrics.lineSpacing());
+         width > 0 && label->heightForWidth(label->width()) > label->height(); width -= 4 * metrics.averageCharWidth())
+        label->setText(metrics.elidedText(answer, Qt::ElideRight, width));
+}
+
 } // namespace
 
 QString FolderPart(const QString &path)
@@ -95,8 +121,14 @@ QString BrowseForFolder(const QString &title, const QString &initialFolder, bool
 }
 
 TSettingsDlg::TSettingsDlg(TJobSettings &settings, QWidget *parent)
+    : TSettingsDlg(settings, m_ownCluster, parent)
+{
+}
+
+TSettingsDlg::TSettingsDlg(TJobSettings &settings, TClusterSettings &cluster, QWidget *parent)
     : QDialog(parent)
     , m_settings(settings)
+    , m_cluster(&cluster)
     , ui(std::make_unique<Ui::TSettingsDlg>())
 {
     ui->setupUi(this);
@@ -122,6 +154,16 @@ void TSettingsDlg::FormCreate()
     ui->OFRadioGroup->setToolTip(OutputFormatHint);
     new RadioTabStops(this);
 
+    // The hints under the cluster fields are quieter than the labels.
+    for (QLabel *hint : {ui->TimeLimitHint, ui->MemoryHint, ui->SbatchOptHint}) {
+        QPalette palette = hint->palette();
+        palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
+        hint->setPalette(palette);
+    }
+    // The cluster is asked when its page is first shown, not before: a user
+    // who never looks at it never waits for Slurm.
+    ui->ClusterPage->installEventFilter(this);
+
     connect(ui->OKBtn, &QPushButton::clicked, this, &TSettingsDlg::OKBtnClick);
     connect(ui->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui->EXEBtn, &QPushButton::clicked, this, &TSettingsDlg::EXEBtnClick);
@@ -131,6 +173,17 @@ void TSettingsDlg::FormCreate()
     connect(ui->DirBtn, &QPushButton::clicked, this, &TSettingsDlg::DirBtnClick);
     connect(ui->AddBtn, &QPushButton::clicked, this, &TSettingsDlg::AddBtnClick);
     connect(ui->RemoveBtn, &QPushButton::clicked, this, &TSettingsDlg::RemoveBtnClick);
+    connect(ui->TestBtn, &QPushButton::clicked, this, &TSettingsDlg::TestBtnClick);
+}
+
+bool TSettingsDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->ClusterPage && event->type() == QEvent::Show && !m_clusterAsked) {
+        m_clusterAsked = true;
+        // After the page has been drawn.
+        QTimer::singleShot(0, this, &TSettingsDlg::TestBtnClick);
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TSettingsDlg::showEvent(QShowEvent *event)
@@ -182,6 +235,46 @@ void TSettingsDlg::FormShow()
     ui->TextFile->setText(m_settings.TxtFile);
     ui->MolFile->setText(m_settings.MolFile);
     ui->CopyClCB->setChecked(m_settings.CopyCmdLine);
+    loadClusterPage();
+}
+
+void TSettingsDlg::loadClusterPage()
+{
+    const TClusterSettings &cluster = *m_cluster;
+    if (cluster.RunOn == TClusterSettings::Where::Slurm)
+        ui->SlurmRadioButton->setChecked(true);
+    else
+        ui->LocalRadioButton->setChecked(true);
+    ui->PartitionCombo->setEditText(cluster.Partition);
+    ui->AccountEdit->setText(cluster.Account);
+    ui->TimeLimitEdit->setText(cluster.TimeLimit);
+    ui->MemoryEdit->setText(cluster.Memory);
+    ui->SbatchOptEdit->setText(cluster.SbatchOptions);
+    ui->JobsAtOnceSpin->setValue(cluster.JobsAtOnce);
+    ui->PollSecondsSpin->setValue(cluster.PollSeconds);
+}
+
+TClusterSettings TSettingsDlg::clusterFromPage() const
+{
+    // A pasted line break becomes a blank (the settings file holds one line
+    // per value, and the options are blank-separated anyway), and blanks at
+    // the ends go: the file drops them at the next start, and Slurm takes none.
+    const auto text = [](const QString &typed) {
+        QString line = typed;
+        line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        return line.trimmed();
+    };
+    TClusterSettings cluster;
+    cluster.RunOn = ui->SlurmRadioButton->isChecked() ? TClusterSettings::Where::Slurm
+                                                      : TClusterSettings::Where::ThisComputer;
+    cluster.Partition = text(ui->PartitionCombo->currentText());
+    cluster.Account = text(ui->AccountEdit->text());
+    cluster.TimeLimit = text(ui->TimeLimitEdit->text());
+    cluster.Memory = text(ui->MemoryEdit->text());
+    cluster.SbatchOptions = text(ui->SbatchOptEdit->text());
+    cluster.JobsAtOnce = ui->JobsAtOnceSpin->value();
+    cluster.PollSeconds = ui->PollSecondsSpin->value();
+    return cluster;
 }
 
 void TSettingsDlg::OKBtnClick()
@@ -198,6 +291,15 @@ void TSettingsDlg::OKBtnClick()
     }
     if (ui->EXEFile->text().isEmpty()) {
         Notices::ShowNotice(ExecutableMissingText);
+        return;
+    }
+    // The cluster's fields are checked whichever "Run Firefly on" is chosen:
+    // they are stored either way.
+    const TClusterSettings cluster = clusterFromPage();
+    const QString problem = ClusterSettingsProblem(cluster);
+    if (!problem.isEmpty()) {
+        ui->PageControl1->setCurrentWidget(ui->ClusterPage);
+        Notices::ShowNotice(problem);
         return;
     }
 
@@ -223,6 +325,7 @@ void TSettingsDlg::OKBtnClick()
     m_settings.TxtFile = ui->TextFile->text();
     m_settings.MolFile = ui->MolFile->text();
     m_settings.CopyCmdLine = ui->CopyClCB->isChecked();
+    *m_cluster = cluster;
     accept();
 }
 
@@ -289,4 +392,36 @@ void TSettingsDlg::RemoveBtnClick()
     const QList<QListWidgetItem *> selected = ui->DirListBox->selectedItems();
     if (!selected.isEmpty())
         delete selected.first();
+}
+
+void TSettingsDlg::TestBtnClick()
+{
+    if (m_asking)
+        return;
+    m_asking = true;
+    m_clusterAsked = true;
+    ShowClusterAnswer(ui->ClusterAnswerLabel, AskingClusterText);
+    const QString sinfo = QStringLiteral("sinfo");
+    if (QStandardPaths::findExecutable(sinfo).isEmpty()) {
+        ShowClusterAnswer(ui->ClusterAnswerLabel, NoSinfoText);
+        m_asking = false;
+        return;
+    }
+    // The window stays alive while sinfo runs; it may even be closed meanwhile.
+    const QPointer<TSettingsDlg> self(this);
+    const SlurmCluster::Answer answer = SlurmCluster::Run(sinfo, SinfoArguments(), SinfoTimeoutMs);
+    if (!self)
+        return;
+    m_asking = false;
+    if (!answer.ok) {
+        ShowClusterAnswer(ui->ClusterAnswerLabel, NoAnswerText + answer.message);
+        return;
+    }
+    const SinfoAnswer cluster = ParseSinfo(answer.out);
+    // A name typed or stored stays, also when the cluster does not list it.
+    const QString partition = ui->PartitionCombo->currentText();
+    ui->PartitionCombo->clear();
+    ui->PartitionCombo->addItems(cluster.partitions);
+    ui->PartitionCombo->setEditText(partition.isEmpty() ? cluster.defaultPartition : partition);
+    ShowClusterAnswer(ui->ClusterAnswerLabel, SinfoSummary(cluster));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "jobs/ClusterSettings.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -13,9 +15,9 @@ class TSettingsDlg;
 }
 
 // The modal settings dialog. Every showing loads the controls from the one
-// TJobSettings record; OK checks the input and, only when every check passes,
-// copies the controls back into it. Cancel, Escape and the close box store
-// nothing. The dialog never touches the settings file.
+// TJobSettings record and the cluster settings; OK checks the input and, only
+// when every check passes, copies the controls back into both. Cancel, Escape
+// and the close box store nothing. The dialog never touches the settings file.
 //
 // Created once by the main window and kept: the directory control of the mode
 // not in force and the page shown last keep their state between showings.
@@ -24,7 +26,9 @@ class TSettingsDlg : public QDialog
     Q_OBJECT
 
 public:
+    // Without a cluster record the dialog edits one of its own.
     explicit TSettingsDlg(TJobSettings &settings, QWidget *parent = nullptr);
+    TSettingsDlg(TJobSettings &settings, TClusterSettings &cluster, QWidget *parent = nullptr);
     ~TSettingsDlg() override;
 
     // The texts the dialog shows.
@@ -34,6 +38,9 @@ public:
     static const QString ExecutableMissingText;
     static const QString LineBreakInFolderText;
     static const QString LineBreakInFileText;
+    static const QString AskingClusterText;
+    static const QString NoSinfoText;
+    static const QString NoAnswerText; // followed by Slurm's own message
 
 public slots:
     void FormShow();
@@ -45,9 +52,14 @@ public slots:
     void DirBtnClick();
     void AddBtnClick();
     void RemoveBtnClick();
+    // Asks the cluster with sinfo whether it answers, shows the answer and
+    // fills the list of partitions; also done when the "Cluster" page is
+    // first shown.
+    void TestBtnClick();
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void FormCreate();
@@ -58,7 +70,14 @@ private:
     // file and give a typed name no default extension.
     void pickFile(const QString &filter, const QString &defaultSuffix, bool executable, QLineEdit *target);
 
+    void loadClusterPage();
+    TClusterSettings clusterFromPage() const;
+
     TJobSettings &m_settings;
+    TClusterSettings m_ownCluster; // edited when the caller gives no record
+    TClusterSettings *m_cluster;
+    bool m_clusterAsked = false; // sinfo was asked once, when the page was first shown or by Test
+    bool m_asking = false;       // sinfo runs now
     std::unique_ptr<Ui::TSettingsDlg> ui;
 };
 

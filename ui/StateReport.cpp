@@ -1,5 +1,7 @@
 #include "ui/StateReport.h"
 
+#include "ui/OutcomeIcons.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QJsonArray>
@@ -9,6 +11,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QSaveFile>
+#include <QTableView>
 #include <QScrollBar>
 #include <QTextBlock>
 
@@ -51,6 +54,8 @@ void StateReport::write()
     QJsonObject controls;
     QJsonObject lists;
     QJsonObject panes;
+    QJsonObject tables;
+    QJsonObject outcomes;
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (!window->isVisible())
             continue;
@@ -72,11 +77,27 @@ void StateReport::write()
             controls[name] = control;
             if (const auto *list = qobject_cast<QListWidget *>(widget)) {
                 QJsonArray entries;
-                for (int row = 0; row < list->count(); ++row)
+                QJsonArray endings;
+                for (int row = 0; row < list->count(); ++row) {
                     entries.append(list->item(row)->text());
+                    endings.append(list->item(row)->data(OutcomeRole).toString());
+                }
                 lists[name] = entries;
+                if (name == QLatin1String("DoneListBox"))
+                    outcomes[name] = endings;
             } else if (const auto *pane = qobject_cast<QPlainTextEdit *>(widget)) {
                 panes[name] = LastVisibleLine(*pane);
+            } else if (const auto *table = qobject_cast<QTableView *>(widget); table && table->model()) {
+                // Rows as the view shows them (sorted), each a list of cells.
+                const QAbstractItemModel &model = *table->model();
+                QJsonArray rows;
+                for (int row = 0; row < model.rowCount(); ++row) {
+                    QJsonArray cells;
+                    for (int column = 0; column < model.columnCount(); ++column)
+                        cells.append(model.index(row, column).data().toString());
+                    rows.append(cells);
+                }
+                tables[name] = rows;
             }
         }
     }
@@ -84,6 +105,8 @@ void StateReport::write()
     report[QStringLiteral("controls")] = controls;
     report[QStringLiteral("lists")] = lists;
     report[QStringLiteral("panes")] = panes;
+    report[QStringLiteral("tables")] = tables;
+    report[QStringLiteral("outcomes")] = outcomes;
 
     QSaveFile file(m_path);
     if (file.open(QIODevice::WriteOnly)) {

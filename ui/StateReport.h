@@ -11,7 +11,9 @@ class QPlainTextEdit;
 // only by the environment variable NELO_STATE_REPORT=FILE: the file is then
 // replaced every 50 ms by a JSON object with the focused control, the active
 // and the visible windows, the place of every named visible control on the
-// screen (with the text of a one-line edit and the state of a button), the entries of the lists and the last line each text pane shows.
+// screen (with the text of a one-line edit and the state of a button), the
+// entries of the lists, how each processed output's job ended (its outcome
+// keyword), the rows of the tables and the last line each text pane shows.
 // It reads widgets and changes nothing.
 class StateReport : public QObject
 {

@@ -1,4 +1,5 @@
 #include "analysis/OrbitalReport.h"
+#include "analysis/TableExport.h"
 #include "analysis/TextLines.h"
 #include "platform/Errors.h"
 #include "tests/helpers/Files.h"
@@ -442,6 +443,38 @@ private slots:
         const QByteArrayList lines = water.lines();
         const qsizetype m = lines.indexOf("          MOLECULAR ORBITALS");
         QCOMPARE(errorOf(water), QString("List index out of bounds (%1)").arg(m + 4 + 9 * 29));
+    }
+
+    // The numbers behind a line are the products as stored, not rounded;
+    // the CSV holds them in full, and the table's texts beside them.
+    void reportAsCsv()
+    {
+        using namespace OrbitalReport;
+        Output water;
+        water.orbitals = {-20.5, -1.3, -0.7, -0.55, -0.4929, 0.2107};
+        const QByteArrayList lines = water.lines();
+        std::vector<std::string_view> views;
+        for (const QByteArray &line : lines)
+            views.emplace_back(line.constData(), size_t(line.size()));
+        const OrbitalReportRow row = ExtractOrbitalReportRow(views, "/data/a, \"b\".out");
+        QCOMPARE(row.line, report(water, "/data/a, \"b\".out"));
+        QCOMPARE(row.homo, double(-0.4929L * HartreeToElectronvolt));
+        QCOMPARE(row.lumo, double(0.2107L * HartreeToElectronvolt));
+        QCOMPARE(row.gap, double(static_cast<long double>(row.lumo) - row.homo));
+        QCOMPARE(row.total, double(-1.5L * HartreeToKcalPerMol));
+
+        const QByteArrayList csv = OrbitalReportCsv({row, {"/x/plain.out", -0.5, 1e-7, 0.25, -941.125, "plain\t-0.50\t+0.00\t+0.25\t-941.13"}}).split('\n');
+        QCOMPARE(csv.size(), 4);
+        QCOMPARE(csv[0], QByteArray("file,homo_ev,lumo_ev,gap_ev,total_kcal_mol,homo_ev_table,lumo_ev_table,gap_ev_table,"
+                                    "total_kcal_mol_table"));
+        QVERIFY2(csv[1].startsWith("\"/data/a, \"\"b\"\".out\",") && csv[1].endsWith(",-13.41,+5.73,+19.15,-941.26"),
+                 csv[1].constData());
+        const QByteArrayList fields = csv[1].mid(csv[1].indexOf(".out\",") + 6).split(',');
+        QCOMPARE(fields.size(), 8);
+        for (int i = 0; i < 4; ++i) // every digit: the text reads back as the same double, exactly
+            QVERIFY2(fields[i].toDouble() == (QList<double>{row.homo, row.lumo, row.gap, row.total})[i], fields[i]);
+        QCOMPARE(csv[2], QByteArray("/x/plain.out,-0.5,1e-07,0.25,-941.125,-0.50,+0.00,+0.25,-941.13"));
+        QCOMPARE(csv[3], QByteArray());
     }
 
     void fileOverloadReadsTheFile()

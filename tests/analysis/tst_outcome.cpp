@@ -4,8 +4,11 @@
 #include "analysis/ConvergenceSeries.h"
 #include "analysis/GeometryScanner.h"
 #include "analysis/JobOutcome.h"
+#include "analysis/TableExport.h"
+#include "analysis/ThinnedLine.h"
 #include "platform/Errors.h"
 #include "tests/helpers/Files.h"
+#include "tests/helpers/ScannerSteps.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -44,22 +47,6 @@ QByteArray exactly(qsizetype bytes)
 }
 
 const QString Samples = QStringLiteral(NELO_SAMPLES_DIR);
-
-// Step, energy, largest and RMS gradient of each step entry of the scanner.
-QList<QList<double>> stepsOfTheScanner(const QString &file)
-{
-    GeometryScanner scanner;
-    QList<QList<double>> steps;
-    ParseOutputFile(scanner, file, [&](const QByteArray &entry) {
-        if (!entry.startsWith("STEP ="))
-            return;
-        QList<double> values;
-        for (const char *label : {"STEP =", "ENERGY=", "MAXIMUM GRADIENT =", "RMS GRADIENT ="})
-            values << entry.mid(entry.indexOf(label) + qstrlen(label)).simplified().split(' ').first().toDouble();
-        steps << values;
-    });
-    return steps;
-}
 
 QList<QList<double>> pointsOf(const ConvergenceSeries &series)
 {
@@ -222,6 +209,61 @@ private slots:
                               + lines({Step, "          MAXIMUM GRADIENT =  0.0736070    RMS GRADIENT = 0.0250202"})));
         QCOMPARE(pointsOf(ReadConvergenceSeries(dir.filePath("big.out"))),
                  (QList<QList<double>>{{3, -379.7592316, 0.0736070, 0.0250202}}));
+    }
+
+    // The numbers behind the chart, every step in full; a gradient still to come is an empty field.
+    void seriesAsCsv()
+    {
+        ConvergenceSeries series;
+        series.Feed(lines({"          NSERCH=  0     ENERGY=    -379.7594672",
+                           "          MAXIMUM GRADIENT =  0.0000010    RMS GRADIENT = 0.0228973",
+                           "          NSERCH= 12     ENERGY=     -76.1"})
+                        .toStdString());
+        QCOMPARE(ConvergenceCsv(series.Points()),
+                 QByteArray("step,energy_hartree,max_gradient_hartree_per_bohr,rms_gradient_hartree_per_bohr\n"
+                            "0,-379.7594672,1e-06,0.0228973\n"
+                            "12,-76.1,,\n"));
+    }
+
+    // A chart line of any length draws at most its limit of points, and
+    // still starts, ends and reaches its extremes where the points do.
+    void thinnedLine_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<int>("shape");
+        QTest::newRow("fewer than the limit") << 10 << 100 << 0;
+        QTest::newRow("exactly the limit") << 100 << 100 << 0;
+        QTest::newRow("one more") << 101 << 100 << 0;
+        QTest::newRow("10,000 falling, zigzag") << 10000 << 1000 << 0;
+        // Point 2536 lies in the second of two runs of 32 that merge, inside their run of 64.
+        QTest::newRow("10,000 with a spike early") << 10000 << 1000 << 1;
+        QTest::newRow("5,000 all equal") << 5000 << 100 << 2;
+    }
+    void thinnedLine()
+    {
+        QFETCH(int, count);
+        QFETCH(int, limit);
+        QFETCH(int, shape);
+        QList<QPointF> all;
+        for (int i = 0; i < count; ++i) {
+            const double y = shape == 2 ? 1.0 : shape == 1 && i == 2536 ? 50.0 : 1.0 / (i + 1) + (i % 7) * 1e-3;
+            all << QPointF(i, y);
+        }
+        ThinnedLine line(limit);
+        for (const QPointF &point : all)
+            line.Append(point);
+        const QList<QPointF> &shown = line.Shown();
+        if (count <= limit)
+            QCOMPARE(shown, all);
+        QVERIFY(shown.size() <= limit && shown.size() >= std::min(count, limit / 8));
+        QCOMPARE(shown.first(), all.first());
+        QCOMPARE(shown.last(), all.last());
+        const auto byY = [](const QPointF &a, const QPointF &b) { return a.y() < b.y(); };
+        QCOMPARE(*std::min_element(shown.begin(), shown.end(), byY), *std::min_element(all.begin(), all.end(), byY));
+        QCOMPARE(*std::max_element(shown.begin(), shown.end(), byY), *std::max_element(all.begin(), all.end(), byY));
+        for (qsizetype i = 0; i < shown.size(); ++i) // the points' own, in their order
+            QVERIFY(shown[i] == all[qsizetype(shown[i].x())] && (i == 0 || shown[i].x() > shown[i - 1].x()));
     }
 };
 

@@ -1,8 +1,9 @@
 #pragma once
 
 // Job settings for tests: one with every field off its default, and a
-// field-by-field comparison.
+// field-by-field comparison; cluster settings with every field set.
 
+#include "jobs/ClusterSettings.h"
 #include "jobs/DirList.h"
 #include "jobs/JobSettings.h"
 
@@ -27,6 +28,21 @@ inline TJobSettings settingsInEveryField()
     s.TxtFile = QString::fromUtf8("/usr/bin/k\xc3\xa9" "dit");
     s.MolFile = "=/usr/bin/avo;gadro";
     return s;
+}
+
+// Slurm, with every field different from its default.
+inline TClusterSettings clusterInEveryField()
+{
+    TClusterSettings c;
+    c.RunOn = TClusterSettings::Where::Slurm;
+    c.Partition = "short,long";
+    c.Account = "chem";
+    c.TimeLimit = "2-12:00:00";
+    c.Memory = "16G";
+    c.SbatchOptions = "--qos=low \"--comment=a b\"";
+    c.JobsAtOnce = 50;
+    c.PollSeconds = 30;
+    return c;
 }
 
 // Compares field by field; a mismatch fails the test and names the field.

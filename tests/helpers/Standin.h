@@ -3,8 +3,13 @@
 // Running firefly-standin (NELO_FIREFLY_STANDIN) as Firefly.
 
 #include "jobs/JobSettings.h"
+#include "tests/helpers/Files.h"
 
+#include <QByteArray>
+#include <QFile>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // Settings that run firefly-standin as Firefly in working folders it
@@ -28,4 +33,29 @@ inline void unsetStandinControls()
                              "FIREFLY_STANDIN_REPLAY_CHUNK", "FIREFLY_STANDIN_REPLAY_INTERVAL", "FIREFLY_STANDIN_EXIT",
                              "FIREFLY_STANDIN_SUMMARY"})
         qunsetenv(name);
+}
+
+// What firefly-standin's record control writes for a run in
+// `workingDirectory` with `argv` (the program first): "cwd DIR", then
+// "arg ARGUMENT" per argument, backslash and line feed escaped.
+inline QByteArray standinRecord(const QString &workingDirectory, const QStringList &argv)
+{
+    const auto escaped = [](const QString &text) {
+        return QFile::encodeName(text).replace('\\', "\\\\").replace('\n', "\\n");
+    };
+    QByteArray record = "cwd " + escaped(workingDirectory) + '\n';
+    for (const QString &argument : argv)
+        record += "arg " + escaped(argument) + '\n';
+    return record;
+}
+
+// The pids of one kind ("main" or "helper") in the file firefly-standin's
+// pids control writes.
+inline QList<qint64> standinPids(const QString &file, const QByteArray &kind)
+{
+    QList<qint64> pids;
+    for (const QByteArray &line : readFile(file).split('\n'))
+        if (line.startsWith(kind + ' '))
+            pids << line.mid(kind.size() + 1).toLongLong();
+    return pids;
 }

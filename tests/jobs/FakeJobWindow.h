@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/ConvergenceSeries.h"
 #include "jobs/JobWindow.h"
 #include "tests/helpers/Recorders.h"
 
@@ -42,6 +43,8 @@ public:
     QStringList saveRequests;     // "filter|suffix|initial name"
     std::function<void()> onAsk;
     std::function<void(const QByteArray &)> onAppendLog;
+    // The steps of the search each time the chart was shown.
+    QList<std::vector<ConvergencePoint>> charts;
 
     void ClearLog() override
     {
@@ -93,6 +96,11 @@ public:
         calls << QStringLiteral("Take ") + jobs.at(index).path;
         jobs.removeAt(index);
     }
+    void InsertJob(int index, const QString &path, bool checked) override
+    {
+        calls << QStringLiteral("Put back ") + path;
+        jobs.insert(index, {path, checked});
+    }
     void ClearDone() override
     {
         done.clear();
@@ -109,6 +117,7 @@ public:
         calls << QStringLiteral("OutLab ") + caption;
     }
     bool PowerOffChecked() const override { return powerOffChecked; }
+    void ShowConvergence(const ConvergenceSeries &series) override { charts << series.Points(); }
     bool AskOutputFileName(const QString &filter, const QString &defaultSuffix, QString &fileName) override
     {
         saveRequests << filter + QLatin1Char('|') + defaultSuffix + QLatin1Char('|') + fileName;

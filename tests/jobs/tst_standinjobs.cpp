@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cmath>
 #include <csignal>
 
 Q_DECLARE_METATYPE(ProcessEnd)
@@ -35,16 +36,6 @@ QByteArray PaneOf(const QByteArray &output)
     for (const QByteArray &line : lines.mid(std::max<qsizetype>(0, lines.size() - 100)))
         pane += (line.endsWith('\r') ? line.chopped(1) : line) + '\n';
     return pane;
-}
-
-// "main <pid>" and "helper <pid>" lines of the stand-in's pid file.
-QList<qint64> Pids(const QString &file, const QByteArray &kind)
-{
-    QList<qint64> pids;
-    for (const QByteArray &line : readFile(file).split('\n'))
-        if (line.startsWith(kind + ' '))
-            pids << line.mid(kind.size() + 1).toLongLong();
-    return pids;
 }
 
 // Paths with blanks, quotes and a dollar sign must reach Firefly untouched.
@@ -81,6 +72,7 @@ private slots:
     void abortWhileTheRestIsStillReadCounts();
     void everyOutcomeThroughTheRunner_data();
     void everyOutcomeThroughTheRunner();
+    void lastGradientReachesTheChart();
 
 private:
     QStringList m_notices;
@@ -104,7 +96,7 @@ void tst_StandinJobs::optimisationFromQueueToProcessedList()
     rig.queue(QStringLiteral("water.inp"));
     QList<bool> runningAtEntry;
     rig.window.onAppendLog = [&](const QByteArray &) {
-        const QList<qint64> main = Pids(pids, "main");
+        const QList<qint64> main = standinPids(pids, "main");
         runningAtEntry << (!main.isEmpty() && processRunning(main.first()));
     };
 
@@ -116,10 +108,8 @@ void tst_StandinJobs::optimisationFromQueueToProcessedList()
 
     // The command line as recorded by Firefly itself.
     const FireflyInvocation invocation = BuildInvocation(rig.settings, rig.job("water.inp"), output);
-    QByteArray expected = "cwd " + QFile::encodeName(QDir(invocation.workingDirectory).canonicalPath()) + '\n';
-    for (const QString &argument : QStringList{invocation.program} + invocation.arguments)
-        expected += "arg " + QFile::encodeName(argument).replace('\\', "\\\\").replace('\n', "\\n") + '\n';
-    QCOMPARE(readFile(record), expected);
+    QCOMPARE(readFile(record), standinRecord(QDir(invocation.workingDirectory).canonicalPath(),
+                                             QStringList{invocation.program} + invocation.arguments));
 
     // Progress: the search, its steps, the equilibrium; the first lines
     // arrived while Firefly was still at work.
@@ -159,9 +149,9 @@ void tst_StandinJobs::abortEndsFireflyAndEveryHelper()
     rig.runner.RunBtnClick();
 
     QVERIFY(!watcher.isActive());
-    const QList<qint64> helpers = Pids(pids, "helper");
+    const QList<qint64> helpers = standinPids(pids, "helper");
     QCOMPARE(helpers.size(), 2);
-    for (const qint64 pid : Pids(pids, "main") + helpers)
+    for (const qint64 pid : standinPids(pids, "main") + helpers)
         QVERIFY2(QTest::qWaitFor([pid] { return !processRunning(pid); }, 5000), qPrintable(QString::number(pid)));
     // What Firefly wrote before it was ended is shown; the job is not listed,
     // the next one never started.
@@ -234,7 +224,7 @@ void tst_StandinJobs::abortWhileTheRestIsStillReadCounts()
     bool ended = false;
     QTimer watcher; // Abort once Firefly has ended but its output is not yet all read
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-        const QList<qint64> main = Pids(pids, "main");
+        const QList<qint64> main = standinPids(pids, "main");
         if (!main.isEmpty() && !processRunning(main.first())) {
             watcher.stop();
             ended = !rig.window.memo.contains("EQUILIBRIUM GEOMETRY LOCATED");
@@ -317,6 +307,28 @@ void tst_StandinJobs::everyOutcomeThroughTheRunner()
     const OutcomeReport report = ClassifyJobOutcome(finished.first().output, finished.first().end);
     QCOMPARE(QByteArray(OutcomeKeyword(report.outcome).data()), keyword);
     QVERIFY2(report.reason.startsWith(reason), report.reason.constData());
+}
+
+// A step's gradient line can come in a later read than its energy: the
+// chart is shown again when it does (the last step has no later step).
+void tst_StandinJobs::lastGradientReachesTheChart()
+{
+    Rig rig;
+    const QByteArray filler = " II,JST,KST,LST =  1  1  1  1 NREC =         1 INTLOC =    1\r\n";
+    const auto padded = [&](QByteArray text) { return text + filler.repeated(10).left(600 - text.size() - 2) + "\r\n"; };
+    const QByteArray replay = padded("          NSERCH=  0     ENERGY=    -76.0495434\r\n")
+                              + padded("          MAXIMUM GRADIENT =  0.0000512    RMS GRADIENT = 0.0000333\r\n");
+    QVERIFY(writeFile(rig.dir.filePath(QStringLiteral("replay.out")), replay));
+    qputenv("FIREFLY_STANDIN_REPLAY", QFile::encodeName(rig.dir.filePath(QStringLiteral("replay.out"))));
+    qputenv("FIREFLY_STANDIN_REPLAY_CHUNK", "600");
+    qputenv("FIREFLY_STANDIN_REPLAY_INTERVAL", "400");
+    rig.queue(QStringLiteral("job.inp"));
+    rig.runner.RunBtnClick();
+    // When the pane follows the job (no steps yet), at the step, at its gradients.
+    QCOMPARE(rig.window.charts.size(), 3);
+    QVERIFY(rig.window.charts[0].empty() && rig.window.charts[1].size() == 1 && rig.window.charts[2].size() == 1);
+    QVERIFY(std::isnan(rig.window.charts[1].back().maxGradient));
+    QCOMPARE(rig.window.charts[2].back().maxGradient, 0.0000512);
 }
 
 QTEST_GUILESS_MAIN(tst_StandinJobs)

@@ -1,23 +1,110 @@
 // Shows one of the dialogs with sample contents, for looking at it (for
 // example under xvfb-run with a screenshot). Not a test and not installed.
 //
-//   nelo_show_dialogs settings|settings-other|settings-hint|report|about
+//   nelo_show_dialogs settings|settings-other|settings-cluster|settings-hint|report|about
+//   nelo_show_dialogs convergence OUTPUT
+//   nelo_show_dialogs main-run FOLDER
+//
+// The Cluster page asks the cluster (sinfo) as it is shown: start the local
+// Slurm (scripts/slurm-local.sh) and export its SLURM_CONF to see an answer.
+// main-run runs the example inputs with the Firefly stand-in in the main
+// window and saves screenshots of the whole screen in FOLDER: live.png
+// during the optimisation, done.png with the processed list afterwards (and
+// the real outputs of NELO_SAMPLES_DIR added), convergence.png with the
+// Convergence window of the optimisation.
 
+#include "jobs/ClusterSettings.h"
 #include "jobs/DirList.h"
+#include "jobs/JobRunner.h"
 #include "jobs/JobSettings.h"
+#include "tests/helpers/Standin.h"
 #include "ui/AboutForm.h"
+#include "ui/ConvergenceChart.h"
+#include "ui/ConvergenceForm.h"
+#include "ui/NeloForm.h"
 #include "ui/ReportForm.h"
 #include "ui/SettingsForm.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QGroupBox>
 #include <QIcon>
+#include <QListWidget>
+#include <QScreen>
 #include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolTip>
 
 #include <cstdio>
 #include <memory>
+
+namespace {
+
+void shoot(const QString &path)
+{
+    QTest::qWait(700);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(path);
+    std::printf("%s\n", qPrintable(path));
+}
+
+int mainRun(const QString &folder)
+{
+    QTemporaryDir dir;
+    QFile::copy(QStringLiteral(NELO_EXAMPLES_DIR "/water-optimise.inp"), dir.filePath("water-optimise.inp"));
+    QFile::copy(QStringLiteral(NELO_EXAMPLES_DIR "/methane-energy.inp"), dir.filePath("methane-energy.inp"));
+    QFile::copy(QStringLiteral(NELO_EXAMPLES_DIR "/ammonium-fails.inp"), dir.filePath("ammonium-fails.inp"));
+    // The optimisation again, allowed too few steps.
+    writeFile(dir.filePath("water-two-steps.inp"),
+              readFile(dir.filePath("water-optimise.inp")).replace("NSTEP=30", "NSTEP=2"));
+    writeFile(dir.filePath("nelo.INI"), "[Settings]\nEXEFile=/x\nDirList=/tmp\n");
+    TForm1::Environment environment;
+    environment.arguments = QStringList{QStringLiteral("nelo"), QStringLiteral("X")};
+    environment.settingsFile = dir.filePath("nelo.INI");
+    environment.trayAvailable = [] { return false; };
+    TForm1 form(environment);
+    form.FormCreate();
+    QDir().mkpath(dir.filePath("work"));
+    setStandinAsFirefly(form.JobSettings(), dir.filePath("work"));
+    for (const char *input : {"water-optimise.inp", "water-two-steps.inp", "methane-energy.inp", "ammonium-fails.inp"})
+        form.AddJob(dir.filePath(input));
+    form.show(); // at its designed size: it grows when the chart comes
+    QTest::qWait(500);
+
+    // A slow optimisation, shot once its chart has a few steps.
+    qputenv("FIREFLY_STANDIN_PACE", "4");
+    auto *chart = form.findChild<ConvergenceChart *>(QStringLiteral("ChartPanel"));
+    bool shot = false;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (!shot && chart->isVisible() && chart->Points().size() >= 4) {
+            shot = true;
+            qputenv("FIREFLY_STANDIN_PACE", "0.3");
+            shoot(folder + QStringLiteral("/live.png"));
+        }
+    });
+    probe.start(100);
+    form.RunBtnClick();
+    probe.stop();
+
+    // Older outputs added by hand: the real ones and one that is gone.
+    auto *done = form.findChild<QListWidget *>(QStringLiteral("DoneListBox"));
+    for (const char *name : {"dvb_gopt_a.out", "water_mp2.out", "gone.out"})
+        form.AppendDone(QStringLiteral(NELO_SAMPLES_DIR "/") + QLatin1String(name));
+    done->setCurrentRow(4);
+    QTest::qWait(300);
+    QToolTip::showText(done->viewport()->mapToGlobal(QPoint(40, done->visualItemRect(done->item(6)).bottom() + 4)),
+                       done->item(1)->toolTip(), done);
+    shoot(folder + QStringLiteral("/done.png"));
+
+    TConvergenceForm *window = ShowConvergenceWindow(&form, done->item(4)->text());
+    window->move(200, 150);
+    shoot(folder + QStringLiteral("/convergence.png"));
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -34,12 +121,20 @@ int main(int argc, char *argv[])
     settings.AddCmdLine = QStringLiteral("-ex /opt/firefly/ext");
     settings.TxtFile = QStringLiteral("/usr/bin/gedit");
     settings.MolFile = QStringLiteral("/usr/bin/avogadro");
+    TClusterSettings cluster;
+    cluster.RunOn = TClusterSettings::Where::Slurm;
+    cluster.Account = QStringLiteral("chem");
+    cluster.TimeLimit = QStringLiteral("4:00:00");
+    cluster.Memory = QStringLiteral("16G");
+    cluster.SbatchOptions = QStringLiteral("--qos=low \"--comment=Nelo run\"");
 
     std::unique_ptr<QDialog> dialog;
     if (which.startsWith(QLatin1String("settings"))) {
-        auto settingsDialog = std::make_unique<TSettingsDlg>(settings);
+        auto settingsDialog = std::make_unique<TSettingsDlg>(settings, cluster);
         if (which == QLatin1String("settings-other"))
             settingsDialog->findChild<QTabWidget *>(QStringLiteral("PageControl1"))->setCurrentIndex(1);
+        if (which == QLatin1String("settings-cluster"))
+            settingsDialog->findChild<QTabWidget *>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
         if (which == QLatin1String("settings-hint")) {
             QDialog *shown = settingsDialog.get();
             QTimer::singleShot(1000, shown, [shown] {
@@ -57,8 +152,16 @@ int main(int argc, char *argv[])
         dialog = std::move(report);
     } else if (which == QLatin1String("about")) {
         dialog = std::make_unique<TAboutBox>();
+    } else if (which == QLatin1String("convergence") && argc > 2) {
+        TConvergenceForm form;
+        form.Load(QString::fromLocal8Bit(argv[2]));
+        form.show();
+        return app.exec();
+    } else if (which == QLatin1String("main-run") && argc > 2) {
+        return mainRun(QString::fromLocal8Bit(argv[2]));
     } else {
-        std::fprintf(stderr, "usage: nelo_show_dialogs settings|settings-other|settings-hint|report|about\n");
+        std::fprintf(stderr, "usage: nelo_show_dialogs settings|settings-other|settings-cluster|settings-hint|report|about\n"
+                             "       nelo_show_dialogs convergence OUTPUT | main-run FOLDER\n");
         return 2;
     }
     return dialog->exec();

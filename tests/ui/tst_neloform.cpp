@@ -13,7 +13,10 @@
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
 #include "platform/PowerOff.h"
+#include "ui/ConvergenceChart.h"
+#include "ui/ConvergenceForm.h"
 #include "ui/NeloForm.h"
+#include "ui/OutcomeIcons.h"
 #include "ui/ReportForm.h"
 #include "ui/SettingsForm.h"
 #include "ui/StateReport.h"
@@ -24,7 +27,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QLineSeries>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
@@ -87,6 +92,8 @@ private:
     QListWidget *done() const { return control<QListWidget>("DoneListBox"); }
     QAction *parseItem() const { return control<QAction>("ParseMenuItem"); }
     QAction *egItem() const { return control<QAction>("EgMenuItem"); }
+    QAction *convergenceItem() const { return control<QAction>("ConvergenceMenuItem"); }
+    ConvergenceChart *chartPanel() const { return control<ConvergenceChart>("ChartPanel"); }
 
     // Drops local files (or web addresses) on the input queue the way the desktop does.
     void drop(const QStringList &items)
@@ -147,7 +154,8 @@ private slots:
         QVERIFY(control<QPlainTextEdit>("Memo1")->isReadOnly());
         QCOMPARE(m_form->SettingsDialog()->isVisible(), false);
         QCOMPARE(m_form->JobSettings().EXEFile, QStringLiteral("/opt/firefly/firefly"));
-        QCOMPARE(m_form->PopupMenu1->actions(), (QList<QAction *>{parseItem(), egItem()}));
+        QCOMPARE(m_form->PopupMenu1->actions(), (QList<QAction *>{parseItem(), egItem(), convergenceItem()}));
+        QCOMPARE(convergenceItem()->text(), QStringLiteral("Convergence..."));
     }
 
     void dropOnQueue_data()
@@ -227,6 +235,111 @@ private slots:
         QCOMPARE(m_requests.last().defaultSuffix, QStringLiteral("out"));
     }
 
+    // Each processed entry shows how its job ended: an icon, a tooltip with
+    // the outcome and the reason, the keyword in its data; its text stays the path.
+    void outcomeOfAddedOutputs_data()
+    {
+        QTest::addColumn<QByteArray>("text"); // null: no such file; "/": a folder
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QString>("tooltip");
+        const QByteArray end = " EXECUTION OF FIREFLY TERMINATED NORMALLY 20:19:06  9-MAY-2014\r\n";
+        QTest::newRow("converged") << "          NSERCH=  3     ENERGY=    -1.5\r\n"
+                                      "      ***** EQUILIBRIUM GEOMETRY LOCATED *****\r\n" + end
+                                   << "converged" << "Optimisation converged\n***** EQUILIBRIUM GEOMETRY LOCATED *****";
+        QTest::newRow("normal") << "          DENSITY CONVERGED\r\n" + end << "normal"
+                                << "Ended normally\nEXECUTION OF FIREFLY TERMINATED NORMALLY 20:19:06  9-MAY-2014";
+        QTest::newRow("SCF failed, Latin-1 bytes")
+            << " SCF IS UNCONVERGED, TOO MANY ITERATIONS \xb5\r\n" + end << "scf-failed"
+            << QString::fromLatin1("SCF not converged\nSCF IS UNCONVERGED, TOO MANY ITERATIONS \xb5");
+        QTest::newRow("no such file") << QByteArray() << "no-output" << "No output\nno output file";
+        QTest::newRow("cannot be read") << QByteArray("/") << "unreadable" << "The output cannot be read\n";
+    }
+    void outcomeOfAddedOutputs()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, keyword);
+        QFETCH(QString, tooltip);
+        QString path = m_dir.filePath(QStringLiteral("added %1.out").arg(QTest::currentDataTag()));
+        if (text == "/")
+            QVERIFY(QDir().mkpath(path));
+        else if (!text.isNull())
+            QVERIFY(writeFile(path, text));
+        m_answer = QStringList{path};
+        QTest::mouseClick(control<QPushButton>("OutputBtn"), Qt::LeftButton);
+        QCOMPARE(m_errors, QStringList());
+        const QListWidgetItem *item = done()->item(0);
+        QCOMPARE(item->text(), path);
+        QCOMPARE(item->data(OutcomeRole).toString(), keyword);
+        QVERIFY2(item->toolTip().startsWith(tooltip) && (text != "/" || item->toolTip().contains(path)),
+                 qPrintable(item->toolTip()));
+        QVERIFY(!item->icon().isNull());
+    }
+
+    // Outputs the runner lists are classified with how their process
+    // ended; the chart below the pane follows the job's search.
+    void outcomeOfRunJobs_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QByteArray>("crashAfter");
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<int>("steps");
+        QTest::newRow("optimisation") << "water-optimise.inp" << QByteArray() << "converged"
+                                      << "***** EQUILIBRIUM GEOMETRY LOCATED *****" << 7;
+        // Unknown to the output alone: it stops inside the search.
+        QTest::newRow("killed inside the search") << "water-optimise.inp" << QByteArray("500") << "killed"
+                                                  << "signal 9 (SIGKILL)" << 2;
+        QTest::newRow("faulty input") << "ammonium-fails.inp" << QByteArray() << "abnormal" << "*** ERROR! THE NUMBER"
+                                      << 0;
+    }
+    void outcomeOfRunJobs()
+    {
+        QFETCH(QString, input);
+        QFETCH(QByteArray, crashAfter);
+        QFETCH(QString, keyword);
+        QFETCH(QString, reason);
+        QFETCH(int, steps);
+        const QString work = m_dir.filePath(QStringLiteral("work"));
+        QVERIFY(QDir().mkpath(work));
+        setStandinAsFirefly(m_form->JobSettings(), work);
+        const QString job = m_dir.filePath(input);
+        QFile::remove(job);
+        QVERIFY(QFile::copy(QStringLiteral(NELO_EXAMPLES_DIR "/") + input, job));
+        qputenv("FIREFLY_STANDIN_PACE", "0");
+        qputenv("FIREFLY_STANDIN_CRASH_AFTER", crashAfter);
+        m_form->AddJob(job);
+        m_form->RunBtnClick();
+        unsetStandinControls();
+        QCOMPARE(done()->count(), 1);
+        QCOMPARE(done()->item(0)->data(OutcomeRole).toString(), keyword);
+        QVERIFY2(done()->item(0)->toolTip().section(QLatin1Char('\n'), 1).startsWith(reason),
+                 qPrintable(done()->item(0)->toolTip()));
+        QCOMPARE(int(chartPanel()->Points().size()), steps);
+        QCOMPARE(chartPanel()->isHidden(), steps == 0);
+    }
+
+    // The chart panel comes below the pane at its designed height: a window
+    // not maximised grows for it and shrinks back when it goes.
+    void chartPanelKeepsThePaneHeight()
+    {
+        if (m_form->screen()->availableGeometry().height() < 900)
+            QSKIP("needs a screen 900 pixels high (CTest gives the offscreen screen 1024)");
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        const int height = m_form->height();
+        m_form->ShowJobsView(false); // as a run on this computer starts
+        ConvergenceSeries series;
+        series.Feed("          NSERCH=  0     ENERGY=    -1.5\r\n");
+        m_form->ShowConvergence(series);
+        QVERIFY(!chartPanel()->isHidden() && chartPanel()->isVisible());
+        QVERIFY(control<QPlainTextEdit>("Memo1")->height() >= 255);
+        QVERIFY(chartPanel()->height() >= chartPanel()->minimumHeight());
+        QVERIFY(m_form->height() > height);
+        m_form->ShowConvergence(ConvergenceSeries());
+        QVERIFY(chartPanel()->isHidden() && control<QWidget>("RunPanel")->isHidden());
+        QCOMPARE(m_form->height(), height);
+    }
+
     void removeSelected_data()
     {
         QTest::addColumn<QString>("list");
@@ -304,6 +417,7 @@ private slots:
         emit m_form->PopupMenu1->aboutToShow();
         QCOMPARE(parseItem()->isEnabled(), parseEnabled);
         QCOMPARE(egItem()->isEnabled(), egEnabled);
+        QCOMPARE(convergenceItem()->isEnabled(), entries > 0);
         // The busy mark is lifted when the run ends.
         m_form->SetParseMenuItemTag(0);
         emit m_form->PopupMenu1->aboutToShow();
@@ -340,6 +454,23 @@ private slots:
         QFile file(settingsPath());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains("CPUcores=4"));
+    }
+
+    // The cluster settings come from the same file, reach the dialog, and
+    // Exit writes them back with what OK stored.
+    void exitSavesClusterSettings()
+    {
+        QVERIFY(writeFile(settingsPath(), "[Settings]\nEXEFile=/ff\nDirList=/w\n[Cluster]\nRunOn=1\nPartition=short\n"));
+        m_form = makeForm();
+        TSettingsDlg *dialog = m_form->SettingsDialog();
+        QTimer::singleShot(0, dialog, [dialog] {
+            findControl<QLineEdit>(dialog, "AccountEdit")->setText(QStringLiteral("chem"));
+            findControl<QPushButton>(dialog, "OKBtn")->click();
+        });
+        m_form->SettingsClick();
+        QTest::mouseClick(control<QPushButton>("ExitBtn"), Qt::LeftButton);
+        QVERIFY(m_errors.isEmpty());
+        QVERIFY(readFile(settingsPath()).contains("[Cluster]\nRunOn=1\nPartition=short\nAccount=chem\n"));
     }
 
     // Without the seam Exit ends the event loop with status 0, although the
@@ -573,6 +704,36 @@ private slots:
         const QString expected = QString::fromLatin1(water.readAll().trimmed() + "\r\n" + dvb.readAll().trimmed() + "\r\n");
         QCOMPARE(report.MemoText(), expected);
         QVERIFY(m_errors.isEmpty());
+    }
+
+    // "Convergence..." opens a window with the chart of the focused entry;
+    // asked again, the same window comes back; an unreadable file is reported.
+    void convergenceWindowOfTheFocusedEntry()
+    {
+        const QString output = m_dir.filePath(QStringLiteral("opt.out"));
+        QVERIFY(writeFile(output, "          NSERCH=  0     ENERGY=    -1.5\r\n"
+                                  "          MAXIMUM GRADIENT =  0.05    RMS GRADIENT = 0.01\r\n"
+                                  "          NSERCH=  1     ENERGY=    -1.6\r\n"));
+        m_form->AppendDone(m_dir.path());
+        m_form->AppendDone(output);
+        done()->item(0)->setSelected(true);
+        done()->setCurrentRow(1, QItemSelectionModel::NoUpdate);
+        convergenceItem()->trigger();
+        const auto windows = [this] { return m_form->findChildren<TConvergenceForm *>(); };
+        QCOMPARE(windows().size(), 1);
+        TConvergenceForm *window = windows().first();
+        QVERIFY(window->isVisible() && window->isWindow() && !window->isModal());
+        QCOMPARE(window->OutputFile(), output);
+        QCOMPARE(window->windowTitle(), QStringLiteral("Convergence - opt.out"));
+        QCOMPARE(window->Chart()->EnergyLine()->points(), (QList<QPointF>{{0, -1.5}, {1, -1.6}}));
+        convergenceItem()->trigger();
+        QCOMPARE(windows(), QList<TConvergenceForm *>{window});
+
+        done()->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+        convergenceItem()->trigger();
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY(m_errors[0].contains(m_dir.path()));
+        QCOMPARE(windows().size(), 1);
     }
 
     void saveDialogForOutputNames()

@@ -5,6 +5,7 @@
 // (NELO_STATE_REPORT, ui/StateReport.h).
 
 #include "tests/helpers/Files.h"
+#include "tests/helpers/RealNelo.h"
 
 #include <QtTest>
 
@@ -49,28 +50,6 @@ QString titleStartingWith(const QString &tree, const QString &start)
     return line.match(tree).captured(1);
 }
 
-// Starts the built nelo on the X display, with that settings file (and that
-// state report, when one is named).
-void startNelo(QProcess &nelo, const QString &settingsFile, const QString &report = QString())
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    environment.insert(QStringLiteral("NELO_SETTINGS_FILE"), settingsFile);
-    if (!report.isEmpty())
-        environment.insert(QStringLiteral("NELO_STATE_REPORT"), report);
-    nelo.setProcessEnvironment(environment);
-    nelo.setProcessChannelMode(QProcess::ForwardedChannels);
-    nelo.start(QStringLiteral(NELO_BINARY), {});
-}
-
-// Real input: keys, typed text and mouse clicks through the X server.
-bool xdotool(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    return process.waitForFinished(10000) && process.exitCode() == 0;
-}
-
 } // namespace
 
 class TestRealWindow : public QObject
@@ -78,72 +57,7 @@ class TestRealWindow : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QProcess m_nelo;
-    QJsonObject m_state; // the last state report read
-
-    QString reportPath() const { return m_dir.filePath("state.json"); }
-
-    // Reads the report until `holds` is true for it; false after `ms`.
-    bool waitFor(const std::function<bool()> &holds, int ms = 15000)
-    {
-        return QTest::qWaitFor([&] {
-            m_state = QJsonDocument::fromJson(readFile(reportPath())).object();
-            return holds();
-        }, ms);
-    }
-    // Waits for reports written after the input sent so far has been handled.
-    void settle()
-    {
-        const qint64 count = m_state["count"].toInteger();
-        waitFor([&] { return m_state["count"].toInteger() > count + 3; });
-    }
-    QJsonObject control(const QString &name) const { return m_state["controls"][name].toObject(); }
-    QString text(const QString &name) const { return control(name)["text"].toString(); }
-    bool enabled(const QString &name) const { return control(name)["enabled"].toBool(); }
-    QString focus() const { return m_state["focus"].toString(); }
-    QString active() const { return m_state["active"].toString(); }
-    QStringList list(const QString &name) const
-    {
-        QStringList entries;
-        for (const QJsonValue &entry : m_state["lists"][name].toArray())
-            entries << entry.toString();
-        return entries;
-    }
-    bool shown(const QString &className) const
-    {
-        for (const QJsonValue &window : m_state["windows"].toArray()) {
-            if (window["class"].toString() == className)
-                return true;
-        }
-        return false;
-    }
-
-    // A click in the middle of a control, once it is shown and enabled.
-    bool click(const QString &name)
-    {
-        if (!waitFor([&] { return enabled(name); }))
-            return false;
-        const QJsonObject place = control(name);
-        const int x = place["x"].toInt() + place["w"].toInt() / 2;
-        const int y = place["y"].toInt() + place["h"].toInt() / 2;
-        return xdotool({"mousemove", "--sync", QString::number(x), QString::number(y), "click", "1"});
-    }
-    bool key(const QString &keys) { return xdotool({"key", keys}); }
-    // Types a path into the file dialog that a click opened and presses
-    // Enter: true when the dialog took it and closed.
-    bool choosePath(const QString &button, const QString &path)
-    {
-        if (!click(button) || !waitFor([&] { return focus() == "fileNameEdit"; }))
-            return false;
-        // A busy machine can lose a typed key: then the field is typed anew.
-        const auto typed = [&] { return text("fileNameEdit") == path; };
-        for (int attempt = 0; attempt < 3 && !typed(); ++attempt) {
-            key("ctrl+a");
-            xdotool({"type", "--delay", "5", path});
-            waitFor(typed, 5000);
-        }
-        return typed() && key("Return") && waitFor([&] { return !shown("QFileDialog"); }, 5000);
-    }
+    RealNelo m_nelo{m_dir.filePath("state.json")};
 
 private slots:
     // A skip here skips the test function about to run.
@@ -157,12 +71,7 @@ private slots:
             QSKIP("xwininfo (x11-utils) is not installed");
     }
 
-    void cleanup()
-    {
-        m_nelo.kill();
-        m_nelo.waitForFinished(5000);
-        QFile::remove(reportPath());
-    }
+    void cleanup() { m_nelo.Kill(); }
 
     void mainWindowAppears()
     {
@@ -173,8 +82,8 @@ private slots:
                                         + QFile::encodeName(dir.path()) + "\nAutoDir=1\n"));
         QVERIFY(!hasMainWindow(windowTree()));
 
-        QProcess nelo;
-        startNelo(nelo, settings);
+        m_nelo.Start(settings, false);
+        QProcess &nelo = m_nelo.process;
         QVERIFY2(nelo.waitForStarted(10000), qPrintable(nelo.errorString()));
 
         // With Firefly and its folder set, no settings dialog comes first:
@@ -196,8 +105,8 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QProcess nelo;
-        startNelo(nelo, dir.filePath(QStringLiteral("nelo.INI")));
+        m_nelo.Start(dir.filePath(QStringLiteral("nelo.INI")), false);
+        QProcess &nelo = m_nelo.process;
         QVERIFY2(nelo.waitForStarted(10000), qPrintable(nelo.errorString()));
 
         QString title;
@@ -221,38 +130,39 @@ private slots:
         const QString input = m_dir.filePath("ammonium fails.inp");
         QVERIFY(QDir().mkpath(work));
         QVERIFY(QFile::copy(NELO_EXAMPLES_DIR "/ammonium-fails.inp", input));
-        startNelo(m_nelo, settings, reportPath());
+        m_nelo.Start(settings);
 
-        QVERIFY(waitFor([&] { return active() == "Settings"; }, 30000));
-        QVERIFY(!shown("TForm1"));
-        QVERIFY(click("CancelBtn"));
-        QVERIFY(waitFor([&] { return shown("TForm1") && !shown("TSettingsDlg"); }));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.Active() == "Settings"; }, 30000));
+        QVERIFY(!m_nelo.Shown("TForm1"));
+        QVERIFY(m_nelo.Click("CancelBtn"));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.Shown("TForm1") && !m_nelo.Shown("TSettingsDlg"); }));
 
-        QVERIFY(click("Settings"));
-        QVERIFY(waitFor([&] { return active() == "Settings"; }));
-        QVERIFY(choosePath("EXEBtn", NELO_FIREFLY_STANDIN));
-        QCOMPARE(text("EXEFile"), QStringLiteral(NELO_FIREFLY_STANDIN));
-        QVERIFY(click("ACRadioButton"));
-        QVERIFY(choosePath("DirBtn", work));
-        QVERIFY(key("ctrl+Tab")); // page "Other"
-        QVERIFY(choosePath("TxtBtn", NELO_ARGV_RECORDER));
-        QVERIFY(choosePath("MolBtn", NELO_FIREFLY_STANDIN));
-        QVERIFY(click("OKBtn"));
-        QVERIFY(waitFor([&] { return !shown("TSettingsDlg"); }));
+        QVERIFY(m_nelo.Click("Settings"));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.Active() == "Settings"; }));
+        QVERIFY(m_nelo.ChoosePath("EXEBtn", NELO_FIREFLY_STANDIN));
+        QCOMPARE(m_nelo.Text("EXEFile"), QStringLiteral(NELO_FIREFLY_STANDIN));
+        QVERIFY(m_nelo.Click("ACRadioButton"));
+        QVERIFY(m_nelo.ChoosePath("DirBtn", work));
+        QVERIFY(m_nelo.Key("ctrl+Tab")); // page "Other"
+        QVERIFY(m_nelo.ChoosePath("TxtBtn", NELO_ARGV_RECORDER));
+        QVERIFY(m_nelo.ChoosePath("MolBtn", NELO_FIREFLY_STANDIN));
+        QVERIFY(m_nelo.Click("OKBtn"));
+        QVERIFY(m_nelo.WaitFor([&] { return !m_nelo.Shown("TSettingsDlg"); }));
 
-        QVERIFY(choosePath("InputBtn", input));
-        QVERIFY(waitFor([&] { return list("JobListBox") == QStringList{input}; }));
-        QVERIFY(click("RunBtn"));
+        QVERIFY(m_nelo.ChoosePath("InputBtn", input));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.List("JobListBox") == QStringList{input}; }));
+        QVERIFY(m_nelo.Click("RunBtn"));
         const QString output = m_dir.filePath("ammonium fails.out");
-        QVERIFY(waitFor([&] { return list("DoneListBox") == QStringList{output} && enabled("RunBtn"); }, 30000));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.List("DoneListBox") == QStringList{output} && m_nelo.Enabled("RunBtn"); }, 30000));
+        QCOMPARE(m_nelo.state["outcomes"].toObject()["DoneListBox"].toArray(), QJsonArray{"abnormal"});
         const QByteArray lastLine = readFile(output).trimmed().split('\n').last().trimmed();
         QVERIFY(lastLine.startsWith("EXECUTION OF FIREFLY TERMINATED"));
-        QCOMPARE(m_state["panes"].toObject()["Memo1"].toString().trimmed(), QString::fromLatin1(lastLine));
+        QCOMPARE(m_nelo.state["panes"].toObject()["Memo1"].toString().trimmed(), QString::fromLatin1(lastLine));
 
-        QVERIFY(click("ExitBtn"));
-        QVERIFY(m_nelo.waitForFinished(15000));
-        QCOMPARE(m_nelo.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_nelo.exitCode(), 0);
+        QVERIFY(m_nelo.Click("ExitBtn"));
+        QVERIFY(m_nelo.process.waitForFinished(15000));
+        QCOMPARE(m_nelo.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_nelo.process.exitCode(), 0);
         const QList<QByteArray> lines = readFile(settings).trimmed().split('\n');
         QStringList keys;
         for (const QByteArray &line : lines.mid(1))
@@ -265,6 +175,41 @@ private slots:
         QVERIFY2(lines.contains("DirList=" + QFile::encodeName(work)), lines.join('|').constData());
     }
 
+    // A finished output added by hand: how it ended on its entry, its
+    // convergence chart from the popup menu saved as CSV, and the HOMO-LUMO
+    // table saved as CSV, all through the real program.
+    void outputAnalysisByRealInput()
+    {
+        if (QStandardPaths::findExecutable("xdotool").isEmpty())
+            QSKIP("xdotool is not installed");
+        const QString settings = m_dir.filePath("analysis.INI");
+        QVERIFY(writeFile(settings, "[Settings]\nEXEFile=/opt/ff\nDirList=/tmp/a\nAutoDir=1\n"));
+        const QString output = m_dir.filePath("dvb gopt.out");
+        QVERIFY(QFile::copy(NELO_SAMPLES_DIR "/dvb_gopt_a.out", output));
+        m_nelo.Start(settings, true, {"X"});
+
+        QVERIFY(m_nelo.ChoosePath("OutputBtn", output));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.List("DoneListBox") == QStringList{output}; }));
+        QCOMPARE(m_nelo.state["outcomes"].toObject()["DoneListBox"].toArray(), QJsonArray{"converged"});
+
+        // The menu reads Parse, HOMO-LUMO, Convergence...
+        QVERIFY(m_nelo.PopupItemFromBottom("DoneListBox", 1));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.Shown("TConvergenceForm"); }));
+        const QString steps = m_dir.filePath("steps.csv");
+        QVERIFY(m_nelo.ChoosePath("SaveCsvBtn", steps));
+        QVERIFY(m_nelo.WaitFor([&] { return readFile(steps).count('\n') == 25; }));
+        QVERIFY(readFile(steps).contains("\n23,-379.777955"));
+        QVERIFY(m_nelo.Click("CloseBtn"));
+        QVERIFY(m_nelo.WaitFor([&] { return !m_nelo.Shown("TConvergenceForm"); }));
+
+        QVERIFY(m_nelo.PopupItemFromBottom("DoneListBox", 2));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.Shown("THLDlg"); }));
+        const QString table = m_dir.filePath("homo-lumo.csv");
+        QVERIFY(m_nelo.ChoosePath("SaveCsvBtn", table));
+        QVERIFY(m_nelo.WaitFor([&] { return readFile(table).count('\n') == 2; }));
+        QVERIFY2(readFile(table).contains(QFile::encodeName(output)), readFile(table).constData());
+    }
+
     // Tab, pressed, walks the settings dialog's first page in its order, a
     // group of radio buttons being one stop on its selected button.
     void settingsTabOrderByKeys()
@@ -273,19 +218,19 @@ private slots:
             QSKIP("xdotool is not installed");
         const QString settings = m_dir.filePath("tabs.INI");
         QVERIFY(writeFile(settings, "[Settings]\nEXEFile=/opt/ff\nDirList=/tmp/a\nAutoDir=1\nOutputFormat=1\n"));
-        startNelo(m_nelo, settings, reportPath());
-        QVERIFY(click("Settings"));
-        QVERIFY(waitFor([&] { return active() == "Settings"; }));
-        QVERIFY(click("InstancesEdit"));
+        m_nelo.Start(settings);
+        QVERIFY(m_nelo.Click("Settings"));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.Active() == "Settings"; }));
+        QVERIFY(m_nelo.Click("InstancesEdit"));
         const QStringList order{"InstancesEdit", "InstancesUpDown", "OFNumberedItem", "EXEFile", "EXEBtn",
                                 "CmdOptEdit", "DirListBox", "ACRadioButton", "DirBtn", "AddBtn", "RemoveBtn",
                                 "AutoDirEdit", "LibFile", "LibBtn", "RoptCheckBox", "FoptCheckBox", "PoptCheckBox"};
         QStringList visited;
         for (int i = 0; i < order.size(); ++i) {
             if (i > 0)
-                QVERIFY(key("Tab"));
-            settle();
-            visited << focus();
+                QVERIFY(m_nelo.Key("Tab"));
+            m_nelo.Settle();
+            visited << m_nelo.Focus();
         }
         QCOMPARE(visited, order);
     }

@@ -1,5 +1,9 @@
 #include "analysis/OrbitalReport.h"
+#include "analysis/TableExport.h"
+#include "platform/Dialogs.h"
 #include "platform/Errors.h"
+#include "platform/Notices.h"
+#include "tests/helpers/Files.h"
 #include "ui/ReportForm.h"
 
 #include <QClipboard>
@@ -198,6 +202,51 @@ private slots:
                          qPrintable(error.message()));
             }
         }
+    }
+
+    // Save as CSV, below Copy: the files' numbers as read and as the table
+    // shows them; the dialog stays open; Cancel writes nothing; a file that
+    // cannot be written is reported.
+    void saveAsCsv()
+    {
+        if (!QFileInfo::exists(sample("water_mp2.out")))
+            QSKIP("Firefly samples not available");
+        QStringList errors;
+        Notices::SetErrorPresenter([&](const QString &text) { errors << text; });
+        QStringList answer;
+        Dialogs::SetAnswerer([&](const Dialogs::Request &request) {
+            return request.kind == Dialogs::Kind::SaveFile && request.filter == "CSV files (*.csv)|*.csv" ? answer
+                                                                                                       : QStringList();
+        });
+        RecordingHLDlg dlg;
+        auto *save = dlg.findChild<QPushButton *>(QStringLiteral("SaveCsvBtn"));
+        QVERIFY(save);
+        QCOMPARE(save->text(), QStringLiteral("Save as CSV..."));
+        QCOMPARE(save->geometry(), QRect(468, 70, 75, 25));
+        QCOMPARE(dlg.findChild<QPushButton *>(QStringLiteral("CopyBtn"))->nextInFocusChain(), save);
+
+        EgMenuItemClick(dlg, {sample("dvb_gopt_a.out")});
+        EgMenuItemClick(dlg, {sample("water_mp2.out"), sample("dvb_gopt_a.out")}); // the rows start anew
+        dlg.show();
+        answer = QStringList{temp.filePath("table.csv")};
+        save->click();
+        const QByteArrayList rows = readFile(temp.filePath("table.csv")).split('\n');
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(readFile(temp.filePath("table.csv")), OrbitalReportCsv(dlg.Rows()));
+        QCOMPARE(dlg.Rows().size(), 2);
+        QVERIFY(rows[1].startsWith(QFile::encodeName(sample("water_mp2.out")) + ','));
+        QVERIFY(rows[1].endsWith(expectedLine("water_mp2").section('\t', 1).replace('\t', ',').toLatin1()));
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(dlg.MemoText(), expectedLine("water_mp2") + "\r\n" + expectedLine("dvb_gopt_a") + "\r\n");
+
+        answer.clear();
+        QFile::remove(temp.filePath("table.csv"));
+        save->click();
+        QVERIFY(!QFile::exists(temp.filePath("table.csv")));
+        answer = QStringList{temp.filePath("no folder/table.csv")};
+        save->click();
+        QCOMPARE(errors, QStringList{"Unable to write to " + temp.filePath("no folder/table.csv") + "."});
+        Dialogs::SetAnswerer(nullptr);
     }
 
     void nothingSelectedShowsAnEmptyMemo()

@@ -1,18 +1,23 @@
+#include "jobs/ClusterSettings.h"
 #include "jobs/DirList.h"
 #include "jobs/JobSettings.h"
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
 #include "tests/helpers/Controls.h"
 #include "tests/helpers/SettingsChecks.h"
+#include "tests/helpers/SlurmLocal.h"
 #include "ui/SettingsForm.h"
 #include "ui/UpDown.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -20,6 +25,7 @@
 #include <memory>
 
 Q_DECLARE_METATYPE(TJobSettings)
+Q_DECLARE_METATYPE(TClusterSettings)
 
 namespace {
 
@@ -54,13 +60,50 @@ class TestSettingsForm : public QObject
     QList<QStringList> answers;   // what the choosers answer, one per request; none left = Cancel
 
     TJobSettings settings;
+    TClusterSettings cluster;
     std::unique_ptr<TSettingsDlg> dlg;
+    // No Slurm command is found unless a test asks for the local Slurm: the
+    // Cluster page asks the cluster as it is first shown.
+    QTemporaryDir noPrograms;
+    const QByteArray path = qgetenv("PATH");
+    const QByteArray slurmConf = qgetenv("SLURM_CONF");
 
     template <typename T>
     T *control(const char *name) { return findControl<T>(dlg.get(), name); }
     QLineEdit *edit(const char *name) { return control<QLineEdit>(name); }
     QPushButton *button(const char *name) { return control<QPushButton>(name); }
     QListWidget *dirList() { return control<QListWidget>("DirListBox"); }
+    QComboBox *partitions() { return control<QComboBox>("PartitionCombo"); }
+    QLabel *clusterAnswer() { return control<QLabel>("ClusterAnswerLabel"); }
+
+    // What the Cluster page shows, and typing into it.
+    TClusterSettings shownCluster()
+    {
+        TClusterSettings shown;
+        shown.RunOn = control<QRadioButton>("SlurmRadioButton")->isChecked()  ? TClusterSettings::Where::Slurm
+                      : control<QRadioButton>("LocalRadioButton")->isChecked() ? TClusterSettings::Where::ThisComputer
+                                                                               : TClusterSettings::Where(7);
+        shown.Partition = partitions()->currentText();
+        shown.Account = edit("AccountEdit")->text();
+        shown.TimeLimit = edit("TimeLimitEdit")->text();
+        shown.Memory = edit("MemoryEdit")->text();
+        shown.SbatchOptions = edit("SbatchOptEdit")->text();
+        shown.JobsAtOnce = control<QSpinBox>("JobsAtOnceSpin")->value();
+        shown.PollSeconds = control<QSpinBox>("PollSecondsSpin")->value();
+        return shown;
+    }
+    void typeIntoClusterPage(const TClusterSettings &typed)
+    {
+        control<QRadioButton>(typed.RunOn == TClusterSettings::Where::Slurm ? "SlurmRadioButton" : "LocalRadioButton")
+            ->setChecked(true);
+        partitions()->setEditText(typed.Partition);
+        edit("AccountEdit")->setText(typed.Account);
+        edit("TimeLimitEdit")->setText(typed.TimeLimit);
+        edit("MemoryEdit")->setText(typed.Memory);
+        edit("SbatchOptEdit")->setText(typed.SbatchOptions);
+        control<QSpinBox>("JobsAtOnceSpin")->setValue(typed.JobsAtOnce);
+        control<QSpinBox>("PollSecondsSpin")->setValue(typed.PollSeconds);
+    }
 
     void showDialog()
     {
@@ -82,11 +125,15 @@ private slots:
             return answers.isEmpty() ? QStringList() : answers.takeFirst();
         });
         settings = TJobSettings();
-        dlg = std::make_unique<TSettingsDlg>(settings);
+        cluster = TClusterSettings();
+        dlg = std::make_unique<TSettingsDlg>(settings, cluster);
+        qputenv("PATH", QFile::encodeName(noPrograms.path()));
     }
     void cleanup()
     {
         dlg.reset();
+        qputenv("PATH", path);
+        qputenv("SLURM_CONF", slurmConf);
         Dialogs::SetAnswerer({});
         Notices::SetNoticePresenter({});
     }
@@ -560,9 +607,14 @@ private slots:
     void structure()
     {
         auto *pages = control<QTabWidget>("PageControl1");
-        QCOMPARE(pages->count(), 2);
+        QCOMPARE(pages->count(), 3);
         QCOMPARE(pages->tabText(0), QStringLiteral("Firefly"));
         QCOMPARE(pages->tabText(1), QStringLiteral("Other"));
+        QCOMPARE(pages->tabText(2), QStringLiteral("Cluster"));
+        for (const char *name : {"LocalRadioButton", "SlurmRadioButton", "PartitionCombo", "TestBtn", "AccountEdit",
+                                 "TimeLimitEdit", "MemoryEdit", "SbatchOptEdit", "JobsAtOnceSpin", "PollSecondsSpin"})
+            QVERIFY2(!control<QWidget>(name)->toolTip().isEmpty(), name);
+        QVERIFY(partitions()->isEditable());
         QVERIFY(button("OKBtn")->isDefault());
         for (const char *name : {"EXEFile", "LibFile", "InstancesEdit", "AutoDirEdit", "TextFile", "MolFile"})
             QVERIFY2(edit(name)->isReadOnly(), name);
@@ -619,6 +671,10 @@ private slots:
                                         + QStringList{"ListRadioButton"} + tail;
         QTest::newRow("Other page") << 1 << false << 0
                                     << QStringList{"TextFile", "TxtBtn", "MolFile", "MolBtn", "CopyClCB"};
+        const QStringList cluster{"PartitionCombo", "TestBtn", "AccountEdit", "TimeLimitEdit", "MemoryEdit",
+                                  "SbatchOptEdit", "JobsAtOnceSpin", "PollSecondsSpin"};
+        QTest::newRow("Cluster page, this computer") << 2 << false << 0 << QStringList{"LocalRadioButton"} + cluster;
+        QTest::newRow("Cluster page, Slurm") << 2 << false << 0 << QStringList{"SlurmRadioButton"} + cluster;
     }
     void tabOrder()
     {
@@ -629,22 +685,180 @@ private slots:
         settings = sampleSettings();
         settings.AutoDir = autoDir;
         settings.OutputFormat = quint8(outputFormat);
+        if (order.contains("SlurmRadioButton"))
+            cluster.RunOn = TClusterSettings::Where::Slurm;
         showDialog();
         dlg->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
         control<QTabWidget>("PageControl1")->setCurrentIndex(page);
         dlg->findChild<QWidget *>(order.first())->setFocus();
-        const auto walk = [](Qt::Key key, qsizetype stops) {
-            QStringList visited{QApplication::focusWidget()->objectName()};
+        const auto focused = [] {
+            // A spin box's focus is on its inner edit, named by Qt.
+            QWidget *widget = QApplication::focusWidget();
+            return widget->objectName().startsWith("qt_") ? widget->parentWidget()->objectName() : widget->objectName();
+        };
+        const auto walk = [&focused](Qt::Key key, qsizetype stops) {
+            QStringList visited{focused()};
             while (visited.size() < stops) {
                 QTest::keyClick(QApplication::focusWidget(), key);
-                visited << QApplication::focusWidget()->objectName();
+                visited << focused();
             }
             return visited;
         };
         QCOMPARE(walk(Qt::Key_Tab, order.size()), order);
         std::reverse(order.begin(), order.end());
         QCOMPARE(walk(Qt::Key_Backtab, order.size()), order);
+    }
+
+    // The Cluster page shows the record and OK stores what it shows, without
+    // blanks at the ends and with pasted line breaks as blanks; Cancel stores
+    // nothing, and the next showing shows the record again.
+    void clusterPage_data()
+    {
+        QTest::addColumn<TClusterSettings>("stored");
+        QTest::addColumn<TClusterSettings>("typed");
+        QTest::addColumn<TClusterSettings>("storedByOK");
+        const TClusterSettings slurm = clusterInEveryField();
+        TClusterSettings pasted = slurm;
+        for (QString *text : {&pasted.Partition, &pasted.Account, &pasted.TimeLimit, &pasted.Memory})
+            *text = ' ' + *text + "\r\n";
+        pasted.SbatchOptions = "--qos=low\n\"--comment=a b\"\n";
+        QTest::newRow("defaults, then Slurm") << TClusterSettings() << pasted << slurm;
+        QTest::newRow("Slurm, then defaults") << slurm << TClusterSettings() << TClusterSettings();
+    }
+    void clusterPage()
+    {
+        QFETCH(TClusterSettings, stored);
+        QFETCH(TClusterSettings, typed);
+        QFETCH(TClusterSettings, storedByOK);
+        settings = sampleSettings();
+        for (const bool ok : {false, true}) {
+            cluster = stored;
+            showDialog();
+            QVERIFY(shownCluster() == stored);
+            typeIntoClusterPage(typed);
+            if (ok) {
+                clickOK();
+                QVERIFY(closedWithOK());
+                compareSettings(settings, sampleSettings());
+                QVERIFY(cluster == storedByOK);
+            } else {
+                button("CancelBtn")->click();
+                QVERIFY(cluster == stored);
+            }
+        }
+    }
+
+    // The cluster's checks come after the existing ones, keep the dialog
+    // open on the Cluster page and store nothing.
+    void clusterChecks_data()
+    {
+        QTest::addColumn<bool>("autoDir");
+        QTest::addColumn<QString>("exe");
+        QTest::addColumn<QString>("timeLimit");
+        QTest::addColumn<int>("jobsAtOnce");
+        QTest::addColumn<QString>("notice");
+        const QString exe = "/opt/firefly/firefly";
+        QTest::newRow("time limit") << false << exe << "4:00:00:00" << 10
+                                    << "Slurm does not accept the time limit \"4:00:00:00\": enter minutes";
+        QTest::newRow("no jobs at once") << false << exe << "" << 0 << "Jobs at once must be at least 1!";
+        QTest::newRow("executable first") << false << "" << "x" << 0 << "Enter a valid executable filename!";
+        QTest::newRow("folder first") << true << exe << "x" << 0
+                                      << "Please enter a path where Firefly can auto create working directories!";
+    }
+    void clusterChecks()
+    {
+        QFETCH(bool, autoDir);
+        QFETCH(QString, exe);
+        QFETCH(QString, timeLimit);
+        QFETCH(int, jobsAtOnce);
+        QFETCH(QString, notice);
+        settings = sampleSettings();
+        settings.EXEFile = exe;
+        settings.AutoDir = autoDir;
+        settings.DirList = autoDir ? QString() : settings.DirList;
+        const TJobSettings before = settings;
+        showDialog();
+        edit("TimeLimitEdit")->setText(timeLimit);
+        control<QSpinBox>("JobsAtOnceSpin")->setValue(jobsAtOnce);
+        clickOK();
+        QCOMPARE(notices.size(), 1);
+        QVERIFY2(notices.first().startsWith(notice), qPrintable(notices.first()));
+        QVERIFY(dlg->isVisible());
+        compareSettings(settings, before);
+        QVERIFY(cluster == TClusterSettings());
+        const bool clusterProblem = !exe.isEmpty() && !autoDir;
+        QCOMPARE(control<QTabWidget>("PageControl1")->currentWidget()->objectName(),
+                 clusterProblem ? "ClusterPage" : "FireflyPage");
+    }
+
+    // The cluster is asked (sinfo) when the page is first shown and by Test:
+    // the answer or Slurm's own message; the partitions fill the list, and
+    // the default one the empty field.
+    void askingTheCluster_data()
+    {
+        QTest::addColumn<QString>("slurm");
+        QTest::addColumn<QString>("partition");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("shown");
+        const QString answers = "The cluster answers: 1 partition, 1 node idle";
+        QTest::newRow("default partition") << "local" << "" << answers << "debug";
+        QTest::newRow("typed partition kept") << "local" << "long" << answers << "long";
+        QTest::newRow("controller down")
+            << "closed port" << ""
+            << "The cluster does not answer: slurm_load_partitions: Unable to contact slurm controller (connect failure)"
+            << "";
+        QTest::newRow("no Slurm installed") << "none" << "long" << TSettingsDlg::NoSinfoText << "long";
+        // Three errors joined: more than the label's lines hold.
+        QTest::newRow("no configuration")
+            << "unconfigured" << "" << "The cluster does not answer: sinfo: error: resolve_ctls_from_dns_srv" << "";
+    }
+    void askingTheCluster()
+    {
+        QFETCH(QString, slurm);
+        QFETCH(QString, partition);
+        QFETCH(QString, answer);
+        QFETCH(QString, shown);
+        QTemporaryDir dir;
+        if (slurm != "none") {
+            NELO_REQUIRE_SLURM();
+            qputenv("PATH", path);
+        }
+        if (slurm == "unconfigured") {
+            if (QFile::exists("/etc/slurm/slurm.conf"))
+                QSKIP("this machine has a Slurm configuration of its own");
+            qunsetenv("SLURM_CONF");
+        }
+        if (slurm == "closed port") {
+            const QString conf = unreachableSlurmConf(dir.path());
+            QVERIFY(!conf.isEmpty());
+            qputenv("SLURM_CONF", QFile::encodeName(conf));
+        }
+        cluster.Partition = partition;
+        showDialog();
+        QCOMPARE(clusterAnswer()->text(), QString());
+        control<QTabWidget>("PageControl1")->setCurrentWidget(control<QWidget>("ClusterPage"));
+        // The label shows what fits of the answer, its tooltip all of it.
+        const auto showsAnswer = [this, answer] {
+            const QLabel *label = clusterAnswer();
+            QString text = label->text();
+            text.chop(text.endsWith(QChar(0x2026)) ? 1 : 0);
+            return !text.isEmpty() && label->toolTip().startsWith(answer) && label->toolTip().startsWith(text)
+                && label->heightForWidth(label->width()) <= label->height();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(showsAnswer(), 15000);
+        QCOMPARE(partitions()->currentText(), shown);
+        const QStringList listed = slurm == "local" ? QStringList{"debug"} : QStringList();
+        QCOMPARE(partitions()->count(), listed.size());
+        QCOMPARE(partitions()->itemText(0), listed.value(0));
+
+        // Test asks again; the emptied field gets the default partition again.
+        partitions()->setEditText(QString());
+        clusterAnswer()->clear();
+        button("TestBtn")->click();
+        QVERIFY(showsAnswer());
+        QCOMPARE(partitions()->currentText(), listed.value(0));
+        QCOMPARE(partitions()->count(), listed.size());
     }
 };
 
