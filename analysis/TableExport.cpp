@@ -1,10 +1,6 @@
 #include "analysis/TableExport.h"
 
-#include "platform/Errors.h"
-
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 #include <charconv>
 #include <cmath>
@@ -51,19 +47,4 @@ QByteArray OrbitalReportCsv(const QList<OrbitalReportRow> &rows)
         csv += '\n';
     }
     return csv;
-}
-
-void SaveFileWhole(const QString &path, const QByteArray &bytes)
-{
-    // Unbuffered, so a short write (a full disk) shows here and the old
-    // file stays as it was.
-    QSaveFile file(path);
-    bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    for (qsizetype at = 0; written && at < bytes.size();) {
-        const qint64 chunk = file.write(bytes.constData() + at, bytes.size() - at);
-        written = chunk > 0;
-        at += qsizetype(chunk);
-    }
-    if (!written || !file.commit())
-        throw EWriteError::unableToWrite(QFileInfo(path).absoluteFilePath());
 }

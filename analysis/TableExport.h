@@ -26,8 +26,3 @@ QByteArray ConvergenceCsv(const std::vector<ConvergencePoint> &points);
 // A row per file: its path, HOMO, LUMO and gap (eV) and total energy
 // (kcal/mol) as read, then the same four as the HOMO-LUMO table shows them.
 QByteArray OrbitalReportCsv(const QList<OrbitalReportRow> &rows);
-
-// Replaces the file with the bytes in one step (a temporary file renamed
-// into place), so it is never left half written. Throws EWriteError
-// ("Unable to write to PATH") when it cannot.
-void SaveFileWhole(const QString &path, const QByteArray &bytes);

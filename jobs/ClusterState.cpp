@@ -1,6 +1,7 @@
 #include "jobs/ClusterState.h"
 
 #include "platform/Errors.h"
+#include "platform/WholeFile.h"
 
 #include <QFile>
 #include <QDir>
@@ -8,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 namespace {
 
@@ -99,7 +99,5 @@ void SaveClusterState(const QList<ClusterJobRecord> &jobs, const QString &path)
     const QByteArray bytes =
         QJsonDocument(QJsonObject{{QStringLiteral("version"), FormatVersion}, {QStringLiteral("jobs"), array}})
             .toJson(QJsonDocument::Indented);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw EWriteError::unableToWrite(QFileInfo(path).absoluteFilePath());
+    SaveFileWhole(path, bytes);
 }

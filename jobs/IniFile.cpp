@@ -1,5 +1,7 @@
 #include "jobs/IniFile.h"
 
+#include "platform/WholeFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -79,19 +81,6 @@ std::optional<QByteArrayView> keyName(QByteArrayView line)
     if (key.isEmpty())
         return std::nullopt;
     return key;
-}
-
-// Writes all of `bytes` (unbuffered: a short write is seen at once); false
-// when any of it could not be written.
-bool writeAll(QFileDevice &file, QByteArrayView bytes)
-{
-    for (qsizetype written = 0; written < bytes.size();) {
-        const qint64 chunk = file.write(bytes.data() + written, bytes.size() - written);
-        if (chunk <= 0)
-            return false;
-        written += chunk;
-    }
-    return true;
 }
 
 QString nameForMessage(QByteArrayView name)
@@ -274,7 +263,7 @@ void IniFile::save(const QString &path) const
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return saveInPlace(path);
-    if (!writeAll(out, bytes))
+    if (!WriteAll(out, bytes))
         throw EWriteError::unableToWrite(QFileInfo(path).absoluteFilePath());
     if (!out.commit())
         saveInPlace(path);
@@ -295,14 +284,14 @@ void IniFile::saveInPlace(const QString &path) const
         throw failed();
 
     const QByteArrayView view(bytes);
-    if (bytes.size() > old.size() && !(file.seek(old.size()) && writeAll(file, view.sliced(old.size())))) {
+    if (bytes.size() > old.size() && !(file.seek(old.size()) && WriteAll(file, view.sliced(old.size())))) {
         file.resize(old.size());
         throw failed();
     }
-    if (!file.seek(0) || !writeAll(file, view.first(std::min(bytes.size(), old.size())))
+    if (!file.seek(0) || !WriteAll(file, view.first(std::min(bytes.size(), old.size())))
         || !file.resize(bytes.size()) || ::fsync(file.handle()) != 0) {
         if (file.seek(0))
-            writeAll(file, old);
+            WriteAll(file, old);
         file.resize(old.size());
         throw failed();
     }

@@ -3,6 +3,7 @@
 #include "analysis/TableExport.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorReport.h"
+#include "platform/WholeFile.h"
 
 #include <QAction>
 #include <QBuffer>

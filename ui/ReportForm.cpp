@@ -6,6 +6,7 @@
 #include "analysis/TableExport.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorReport.h"
+#include "platform/WholeFile.h"
 #include "platform/Errors.h"
 #include "ui/FormUtils.h"
 
