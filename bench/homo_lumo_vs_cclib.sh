@@ -21,13 +21,10 @@ runs=${3:-3}
 python=${PYTHON:-/usr/bin/python3}   # Debian's, where python3-cclib installs
 tool=$build/tools/nelo-analyze/nelo-analyze
 standin=$build/tools/firefly-standin/firefly-standin
-for f in "$tool" "$standin"; do
-    [ -x "$f" ] || { echo "missing $f: build nelo-analyze and firefly-standin in $build" >&2; exit 1; }
-done
+source "$top/bench/common.sh"
+need "$tool" "$standin"
 "$python" -c 'import cclib' 2>/dev/null || { echo "cclib is missing: apt-get install python3-cclib" >&2; exit 1; }
 
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
 mapfile -t inputs < <(ls "$top"/examples/*.inp | grep -v fails)
 for i in $(seq 1 "$count"); do
     input=${inputs[$(( (i - 1) % ${#inputs[@]} ))]}

@@ -19,12 +19,9 @@ count=${2:-1000}
 runs=${3:-7}
 tool=$build/tools/nelo-analyze/nelo-analyze
 standin=$build/tools/firefly-standin/firefly-standin
-for f in "$tool" "$standin"; do
-    [ -x "$f" ] || { echo "missing $f: build nelo-analyze and firefly-standin in $build" >&2; exit 1; }
-done
+source "$top/bench/common.sh"
+need "$tool" "$standin"
 
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
 mkdir -p "$dir/src" "$dir/set"
 hf=' $DATA\nHF\nC1\n F 9.0 0 0 0\n H 1.0 0 0 0.95\n $END\n'
 printf " \$CONTRL RUNTYP=OPTIMIZE \$END\n \$STATPT NSTEP=2 \$END\n$hf" >"$dir/steps.inp"

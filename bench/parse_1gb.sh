@@ -13,12 +13,9 @@ build=${1:-$top/build-rel}
 mib=${2:-1000}
 tool=$build/tools/nelo-analyze/nelo-analyze
 standin=$build/tools/firefly-standin/firefly-standin
-for f in "$tool" "$standin"; do
-    [ -x "$f" ] || { echo "missing $f: build nelo-analyze and firefly-standin in $build" >&2; exit 1; }
-done
+source "$top/bench/common.sh"
+need "$tool" "$standin"
 
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
 file=$dir/big.out
 FIREFLY_STANDIN_PACE=0 FIREFLY_STANDIN_BURST=$mib \
     "$standin" -i "$top/examples/water-optimise.inp" -o "$file" -b none -np 1 -t "$dir/w/" >/dev/null 2>&1

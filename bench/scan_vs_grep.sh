@@ -18,12 +18,9 @@ runs=${2:-7}
 before=${3:-}
 bench=$build/bench/bench_analysis
 tool=$build/tools/nelo-analyze/nelo-analyze
-for f in "$bench" "$tool"; do
-    [ -x "$f" ] || { echo "missing $f: build bench_analysis and nelo-analyze in $build" >&2; exit 1; }
-done
+source "$top/bench/common.sh"
+need "$bench" "$tool"
 
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
 "$bench" --write "$dir"
 dd if="$dir/opt-100MB.out" of="$dir/opt-100MB-4k.out" bs=4000 status=none
 
