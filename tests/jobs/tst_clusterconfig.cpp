@@ -8,6 +8,7 @@
 #include "jobs/JobSettings.h"
 #include "jobs/SlurmCommands.h"
 #include "platform/Errors.h"
+#include "tests/helpers/FileSizeLimit.h"
 #include "tests/helpers/Files.h"
 #include "tests/helpers/SettingsChecks.h"
 
@@ -122,6 +123,14 @@ private slots:
         const ClusterStateLoad loaded = LoadClusterState(path);
         QVERIFY(loaded.problem.isEmpty());
         QVERIFY(loaded.jobs == jobs);
+
+        // On a full disk the save fails and the file keeps the jobs it held.
+        const QByteArray before = readFile(path);
+        {
+            const FileSizeLimit fullDisk(before.size() + 100);
+            QVERIFY_THROWS_EXCEPTION(EWriteError, SaveClusterState(jobs + jobs + jobs, path));
+        }
+        QCOMPARE(readFile(path), before);
         SaveClusterState({}, path);
         QVERIFY(!QFile::exists(path));
     }
