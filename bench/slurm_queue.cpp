@@ -19,7 +19,7 @@
 
 #include "jobs/RunJobsModel.h"
 #include "jobs/JobRunner.h"
-#include "jobs/SlurmCluster.h"
+#include "cluster/SlurmCluster.h"
 #include "platform/Notices.h"
 #include "platform/PowerOff.h"
 #include "ui/NeloForm.h"

@@ -1,18 +1,10 @@
 #pragma once
 
 #include "jobs/JobSettings.h"
+#include "platform/Clipboard.h"
 
 #include <QString>
 #include <QStringList>
-
-// Where the command line goes when CopyCmdLine is set. The GUI implements it
-// with the system clipboard; tests record.
-class IClipboard
-{
-public:
-    virtual ~IClipboard() = default;
-    virtual void SetText(const QString &text) = 0;
-};
 
 // The exact command-line text Firefly is started with: what the user sees on
 // the clipboard.

@@ -1,6 +1,5 @@
 #include "jobs/JobSettings.h"
 
-#include "jobs/ClusterSettings.h"
 #include "jobs/IniFile.h"
 
 #include <QCoreApplication>
@@ -131,10 +130,10 @@ void LoadSettings(TJobSettings &settings, const QString &fileName)
 
 void SaveSettings(const TJobSettings &settings, const QString &fileName)
 {
-    SaveSettings(settings, nullptr, fileName);
+    SaveSettings(settings, IniSections(), fileName);
 }
 
-void SaveSettings(const TJobSettings &settings, const TClusterSettings *cluster, const QString &fileName)
+void SaveSettings(const TJobSettings &settings, const IniSections &moreSections, const QString &fileName)
 {
     IniFile::LoadResult loaded;
     IniFile file = IniFile::load(fileName, &loaded);
@@ -157,7 +156,7 @@ void SaveSettings(const TJobSettings &settings, const TClusterSettings *cluster,
     file.setValue(Section, "LibFile", fileText(settings.LibFile));
     file.setValue(Section, "TxtFile", fileText(settings.TxtFile));
     file.setValue(Section, "MolFile", fileText(settings.MolFile));
-    if (cluster)
-        StoreClusterSettings(*cluster, file);
+    if (moreSections)
+        moreSections(file);
     file.save(fileName);
 }

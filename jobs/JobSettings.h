@@ -3,6 +3,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // How Firefly is started and which outside editors are used. One instance
@@ -11,7 +12,7 @@
 // by the Exit button.
 //
 // Fields carry the names of their keys in the settings file, in file order.
-struct TClusterSettings;
+class IniFile;
 
 struct TJobSettings
 {
@@ -45,8 +46,10 @@ void LoadSettings(TJobSettings &settings, const QString &fileName = SettingsFile
 // <path>") when the file cannot be written; the old file is then left as it
 // was.
 void SaveSettings(const TJobSettings &settings, const QString &fileName = SettingsFilePath());
-// The same, with the cluster settings written in the same replacement of the file.
-void SaveSettings(const TJobSettings &settings, const TClusterSettings *cluster, const QString &fileName);
+// The same, with the sections that other parts of Nelo keep in the file (the
+// cluster's, say) set by `moreSections` in the same replacement of the file.
+using IniSections = std::function<void(IniFile &file)>;
+void SaveSettings(const TJobSettings &settings, const IniSections &moreSections, const QString &fileName);
 
 // A whole 32-bit number as the settings file holds it: leading blanks, an
 // optional sign, then decimal digits, or hexadecimal digits after "$" or

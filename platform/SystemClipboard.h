@@ -1,6 +1,6 @@
 #pragma once
 
-#include "jobs/CommandLine.h"
+#include "platform/Clipboard.h"
 
 // The desktop's clipboard, as plain text.
 class SystemClipboard : public IClipboard

@@ -1,10 +1,10 @@
 #include "ui/NeloForm.h"
 #include "ui_NeloForm.h"
 
-#include "jobs/ClusterState.h"
+#include "cluster/ClusterState.h"
 #include "jobs/JobRunner.h"
 #include "jobs/RunJobsModel.h"
-#include "jobs/SlurmCluster.h"
+#include "cluster/SlurmCluster.h"
 #include "platform/Dialogs.h"
 #include "platform/LogindPowerOff.h"
 #include "platform/ErrorReport.h"
@@ -373,7 +373,7 @@ void TForm1::ExitBtnClick()
         return;
     // A settings file that cannot be written ends the handler here with
     // "Unable to write to ...": Nelo keeps running, and Exit can be tried again.
-    SaveSettings(m_settings, &m_cluster, m_env.settingsFile);
+    SaveSettings(m_settings, ClusterSection(m_cluster), m_env.settingsFile);
     m_runner->Detach();
     m_env.quit();
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "analysis/GeometryScanner.h"
-#include "jobs/ClusterSettings.h"
+#include "cluster/ClusterSettings.h"
 #include "jobs/JobSettings.h"
 #include "jobs/JobWindow.h"
 

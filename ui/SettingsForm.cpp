@@ -2,11 +2,11 @@
 
 #include "ui_SettingsForm.h"
 
-#include "jobs/ClusterSettings.h"
+#include "cluster/ClusterSettings.h"
 #include "jobs/DirList.h"
 #include "jobs/JobSettings.h"
-#include "jobs/SlurmCluster.h"
-#include "jobs/SlurmCommands.h"
+#include "cluster/SlurmCluster.h"
+#include "cluster/SlurmCommands.h"
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
 #include "ui/FormUtils.h"

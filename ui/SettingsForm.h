@@ -1,6 +1,6 @@
 #pragma once
 
-#include "jobs/ClusterSettings.h"
+#include "cluster/ClusterSettings.h"
 
 #include <QDialog>
 #include <QString>

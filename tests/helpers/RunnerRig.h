@@ -9,7 +9,7 @@
 #include "jobs/JobSettings.h"
 #include "tests/helpers/Files.h"
 #include "tests/helpers/Standin.h"
-#include "tests/jobs/FakeJobWindow.h"
+#include "tests/helpers/FakeJobWindow.h"
 
 #include <QDir>
 #include <QTemporaryDir>

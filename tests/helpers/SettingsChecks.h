@@ -3,7 +3,7 @@
 // Job settings for tests: one with every field off its default, and a
 // field-by-field comparison; cluster settings with every field set.
 
-#include "jobs/ClusterSettings.h"
+#include "cluster/ClusterSettings.h"
 #include "jobs/DirList.h"
 #include "jobs/JobSettings.h"
 

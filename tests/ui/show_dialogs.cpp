@@ -13,7 +13,7 @@
 // the real outputs of NELO_SAMPLES_DIR added), convergence.png with the
 // Convergence window of the optimisation.
 
-#include "jobs/ClusterSettings.h"
+#include "cluster/ClusterSettings.h"
 #include "jobs/DirList.h"
 #include "jobs/JobRunner.h"
 #include "jobs/JobSettings.h"

@@ -5,7 +5,7 @@
 // a job runs: each time the next start follows the jobs again and lists them
 // when they end.
 
-#include "jobs/ClusterState.h"
+#include "cluster/ClusterState.h"
 #include "tests/helpers/RealNelo.h"
 #include "tests/helpers/SlurmLocal.h"
 

@@ -1,4 +1,4 @@
-#include "jobs/ClusterSettings.h"
+#include "cluster/ClusterSettings.h"
 #include "jobs/DirList.h"
 #include "jobs/JobSettings.h"
 #include "platform/Dialogs.h"

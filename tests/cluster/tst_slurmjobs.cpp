@@ -4,9 +4,9 @@
 // paths, a job cancelled from outside, following jobs again after a restart,
 // and a controller that is down.
 
-#include "jobs/ClusterState.h"
+#include "cluster/ClusterState.h"
 #include "jobs/RunJobsModel.h"
-#include "jobs/SlurmCluster.h"
+#include "cluster/SlurmCluster.h"
 #include "platform/Notices.h"
 #include "tests/helpers/Processes.h"
 #include "tests/helpers/RunnerRig.h"

@@ -1,4 +1,4 @@
-#include "jobs/SlurmCluster.h"
+#include "cluster/SlurmCluster.h"
 
 #include "jobs/JobSettings.h"
 #include "platform/Errors.h"

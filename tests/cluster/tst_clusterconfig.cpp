@@ -2,11 +2,11 @@
 // submitted jobs that lets a later start follow them again, and what Nelo
 // says to Slurm's commands and reads back (answers as Slurm 22.05 gives them).
 
-#include "jobs/ClusterSettings.h"
-#include "jobs/ClusterState.h"
+#include "cluster/ClusterSettings.h"
+#include "cluster/ClusterState.h"
 #include "jobs/IniFile.h"
 #include "jobs/JobSettings.h"
-#include "jobs/SlurmCommands.h"
+#include "cluster/SlurmCommands.h"
 #include "platform/Errors.h"
 #include "tests/helpers/FileSizeLimit.h"
 #include "tests/helpers/Files.h"
@@ -27,7 +27,7 @@ private slots:
         const TClusterSettings cluster = clusterInEveryField();
         TJobSettings settings;
         LoadSettings(settings, path);
-        SaveSettings(settings, &cluster, path);
+        SaveSettings(settings, ClusterSection(cluster), path);
         TClusterSettings back;
         LoadClusterSettings(back, path);
         QVERIFY(back == cluster);
@@ -43,12 +43,12 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("nelo.INI");
         const TClusterSettings defaults;
-        SaveSettings(TJobSettings(), &defaults, path);
+        SaveSettings(TJobSettings(), ClusterSection(defaults), path);
         QVERIFY(!readFile(path).contains("Cluster"));
         TClusterSettings slurm;
         slurm.RunOn = TClusterSettings::Where::Slurm;
-        SaveSettings(TJobSettings(), &slurm, path);
-        SaveSettings(TJobSettings(), &defaults, path);
+        SaveSettings(TJobSettings(), ClusterSection(slurm), path);
+        SaveSettings(TJobSettings(), ClusterSection(defaults), path);
         QVERIFY(readFile(path).contains("[Cluster]\nRunOn=0\n"));
     }
 

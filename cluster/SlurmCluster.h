@@ -1,9 +1,9 @@
 #pragma once
 
-#include "jobs/ClusterSettings.h"
-#include "jobs/ClusterState.h"
+#include "cluster/ClusterSettings.h"
+#include "cluster/ClusterState.h"
 #include "jobs/FireflyRun.h"
-#include "jobs/SlurmCommands.h"
+#include "cluster/SlurmCommands.h"
 
 #include <QElapsedTimer>
 #include <QHash>

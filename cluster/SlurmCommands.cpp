@@ -1,4 +1,4 @@
-#include "jobs/SlurmCommands.h"
+#include "cluster/SlurmCommands.h"
 
 #include "jobs/DirList.h"
 

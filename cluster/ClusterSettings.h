@@ -1,5 +1,7 @@
 #pragma once
 
+#include "jobs/JobSettings.h"
+
 #include <QString>
 
 class IniFile;
@@ -35,6 +37,12 @@ void LoadClusterSettings(TClusterSettings &settings, const QString &fileName);
 // it only when a value differs from its default, so the settings file of a
 // user who never looks at the cluster stays as it always was.
 void StoreClusterSettings(const TClusterSettings &settings, IniFile &file);
+// The section as SaveSettings writes it with the thirteen keys; the settings
+// must outlive the call.
+inline IniSections ClusterSection(const TClusterSettings &settings)
+{
+    return [&settings](IniFile &file) { StoreClusterSettings(settings, file); };
+}
 
 // Whether sbatch takes the text as a time limit: minutes, minutes:seconds,
 // hours:minutes:seconds, days-hours, days-hours:minutes,

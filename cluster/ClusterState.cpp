@@ -1,4 +1,4 @@
-#include "jobs/ClusterState.h"
+#include "cluster/ClusterState.h"
 
 #include "platform/Errors.h"
 #include "platform/WholeFile.h"

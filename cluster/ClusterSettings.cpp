@@ -1,4 +1,4 @@
-#include "jobs/ClusterSettings.h"
+#include "cluster/ClusterSettings.h"
 
 #include "jobs/IniFile.h"
 #include "jobs/JobSettings.h"
