@@ -172,9 +172,9 @@ QByteArray processText(const ProcessEnd &end)
     } else if (end.kind == ProcessEnd::Kind::Exited) {
         text = "exit status " + QByteArray::number(end.code);
     }
-    if (end.clusterState.isEmpty())
+    if (end.schedulerState.isEmpty())
         return text;
-    return "Slurm: " + end.clusterState + (text.isEmpty() ? QByteArray() : ", " + text);
+    return end.scheduler + ": " + end.schedulerState + (text.isEmpty() ? QByteArray() : ", " + text);
 }
 
 bool endedBadly(const ProcessEnd &end)
@@ -246,7 +246,7 @@ OutcomeReport classify(BackwardLines &lines, qint64 size, const ProcessEnd &end)
     if (verdict == Mark::Search)
         return {JobOutcome::NotConverged, verdictLine};
     if (termination == Mark::None)
-        return {JobOutcome::Killed, end.clusterState.isEmpty() ? QByteArray("no termination line")
+        return {JobOutcome::Killed, end.schedulerState.isEmpty() ? QByteArray("no termination line")
                                                                : "no termination line; " + processText(end)};
     if (verdict == Mark::Located)
         return {JobOutcome::Converged, verdictLine};

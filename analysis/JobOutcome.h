@@ -50,16 +50,19 @@ struct ProcessEnd
     enum class Kind { Unknown, Exited, Signalled, Aborted };
     Kind kind = Kind::Unknown;
     int code = 0; // the exit status (Exited) or the signal number (Signalled)
-    // A cluster's own word for how the job ended ("COMPLETED", "TIMEOUT",
-    // "CANCELLED", "OUT_OF_MEMORY", "NODE_FAIL"); empty on this computer.
-    QByteArray clusterState;
+    // Where a scheduler ran the job: its name, by which the reason names it,
+    // and its own word for how the job ended ("COMPLETED", "TIMEOUT",
+    // "CANCELLED", "OUT_OF_MEMORY", "NODE_FAIL"). Both empty on this computer.
+    QByteArray scheduler;
+    QByteArray schedulerState;
 
-    static ProcessEnd Exited(int status) { return {Kind::Exited, status, {}}; }
-    static ProcessEnd Signalled(int signal) { return {Kind::Signalled, signal, {}}; }
-    static ProcessEnd AbortedByUser() { return {Kind::Aborted, 0, {}}; }
+    static ProcessEnd Exited(int status) { return {Kind::Exited, status, {}, {}}; }
+    static ProcessEnd Signalled(int signal) { return {Kind::Signalled, signal, {}, {}}; }
+    static ProcessEnd AbortedByUser() { return {Kind::Aborted, 0, {}, {}}; }
     bool operator==(const ProcessEnd &other) const
     {
-        return kind == other.kind && code == other.code && clusterState == other.clusterState;
+        return kind == other.kind && code == other.code && scheduler == other.scheduler
+            && schedulerState == other.schedulerState;
     }
 };
 

@@ -208,7 +208,7 @@ class NoChartForm : public TForm1
 {
 public:
     using TForm1::TForm1;
-    void ShowConvergence(const ConvergenceSeries &) override {}
+    void ShowConvergence(const ConvergenceSeries &, const QString &) override {}
 };
 
 enum class Chart { Thinned, None, EveryPoint };

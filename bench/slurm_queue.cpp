@@ -19,6 +19,7 @@
 
 #include "jobs/RunJobsModel.h"
 #include "jobs/JobRunner.h"
+#include "cluster/ClusterBackends.h"
 #include "cluster/SlurmCluster.h"
 #include "platform/Notices.h"
 #include "platform/PowerOff.h"
@@ -101,7 +102,7 @@ void RunDay(int jobs, int atOnce, double pace, int pollSeconds)
     count.stop();
     const double minutes = double(clock.elapsed()) / 60000.0;
 
-    const auto &calls = form.Cluster().CommandCounts();
+    const auto &calls = form.Backends().Slurm().CommandCounts();
     std::printf("%4d jobs, %2d at once (most running %2d), %5.2f min:", jobs, atOnce, mostRunning, minutes);
     for (const char *program : {"squeue", "sacct", "scontrol", "sbatch", "scancel"})
         std::printf("  %s %4d (%5.1f/min)", program, calls.value(QLatin1String(program)),

@@ -1,6 +1,5 @@
 #include "cluster/SlurmCluster.h"
 
-#include "jobs/JobSettings.h"
 #include "platform/Errors.h"
 #include "platform/Notices.h"
 
@@ -74,8 +73,6 @@ public:
         if (m_job->phase == Phase::Waiting && QFile::exists(m_job->record.output)) {
             m_job->phase = Phase::Running;
             m_job->since = QDateTime::currentDateTimeUtc();
-            if (m_cluster)
-                emit m_cluster->jobsChanged();
         }
         return m_job->phase != Phase::Ended;
     }
@@ -94,7 +91,8 @@ public:
             end = ProcessEnd::Signalled(final.signal);
         else if (final.exitCode >= 0)
             end = ProcessEnd::Exited(final.exitCode);
-        end.clusterState = final.state;
+        end.scheduler = "Slurm";
+        end.schedulerState = final.state;
         return end;
     }
 
@@ -117,11 +115,9 @@ private:
     std::shared_ptr<SlurmCluster::Job> m_job;
 };
 
-SlurmCluster::SlurmCluster(const TClusterSettings &settings, const TJobSettings &jobSettings, QString stateFile,
-                           QString batchScript, QObject *parent)
+SlurmCluster::SlurmCluster(const TClusterSettings &settings, QString stateFile, QString batchScript, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
-    , m_jobSettings(jobSettings)
     , m_stateFile(std::move(stateFile))
     , m_batchScript(std::move(batchScript))
 {
@@ -141,6 +137,11 @@ std::unique_ptr<IFireflyRun> SlurmCluster::NewRun(const QString &input, const QS
     job->record.output = output;
     job->record.log = LogFileFor(output);
     return std::make_unique<SlurmRun>(*this, std::move(job));
+}
+
+QString SlurmCluster::Problem() const
+{
+    return m_problem.isEmpty() ? QString() : QStringLiteral("Slurm: ") + m_problem;
 }
 
 int SlurmCluster::JobsAtOnce() const
@@ -243,7 +244,7 @@ bool SlurmCluster::Submit(const std::shared_ptr<Job> &job, const FireflyInvocati
     QFile::remove(job->record.log);
     const QString script = m_batchScript.isEmpty() ? BatchScriptFile() : m_batchScript;
     const QStringList arguments =
-        SbatchArguments(m_settings, m_jobSettings.CPUcores, QFileInfo(job->record.input).completeBaseName(),
+        SbatchArguments(m_settings, invocation.cores, QFileInfo(job->record.input).completeBaseName(),
                         job->record.log, script, invocation);
     count(QStringLiteral("sbatch"));
     const Answer answer = Run(QStringLiteral("sbatch"), arguments);
@@ -267,7 +268,6 @@ bool SlurmCluster::Submit(const std::shared_ptr<Job> &job, const FireflyInvocati
     saveState();
     if (m_nextPoll <= now())
         m_nextPoll = now() + qint64(m_settings.PollSeconds) * 1000;
-    emit jobsChanged();
     return true;
 }
 
@@ -355,7 +355,6 @@ void SlurmCluster::queryFinished()
         m_problem = program + QStringLiteral(": ") + oneLine(err);
         // Asked again after the poll period, not at once.
         m_nextPoll = now() + qint64(m_settings.PollSeconds) * 1000;
-        emit jobsChanged();
         return;
     }
     m_problem.clear();
@@ -420,7 +419,6 @@ void SlurmCluster::takeSqueue(const QByteArray &out)
             && now() - job->cancelSent > qint64(m_settings.PollSeconds) * 1000)
             Cancel(*job);
     }
-    emit jobsChanged();
     if (endsSeen)
         startFinalQuery();
 }
@@ -447,7 +445,6 @@ void SlurmCluster::takeFinals(const QHash<QString, SlurmFinal> &finals, bool ans
         job->word = job->final.state;
         job->since = QDateTime::currentDateTimeUtc();
     }
-    emit jobsChanged();
     if (askController)
         startQuery(Query::Scontrol, QStringLiteral("scontrol"), [this] {
             QStringList ids;

@@ -15,7 +15,6 @@
 #include <memory>
 
 class QProcess;
-struct TJobSettings;
 
 // Nelo's jobs on a Slurm cluster that shares the file system with this
 // machine, so that input and output files have the same paths on both
@@ -46,8 +45,8 @@ class SlurmCluster : public QObject, public IExecutionBackend
 public:
     // Settings are read when they are used, so changes made between jobs
     // apply from the next job on. No batch script given: Nelo's own.
-    SlurmCluster(const TClusterSettings &settings, const TJobSettings &jobSettings, QString stateFile,
-                 QString batchScript = {}, QObject *parent = nullptr);
+    SlurmCluster(const TClusterSettings &settings, QString stateFile, QString batchScript = {},
+                 QObject *parent = nullptr);
     ~SlurmCluster() override;
 
     std::unique_ptr<IFireflyRun> NewRun(const QString &input, const QString &output) override;
@@ -59,9 +58,9 @@ public:
     ClusterStateLoad SavedJobs() const;
     std::unique_ptr<IFireflyRun> Adopt(const ClusterJobRecord &record);
 
-    // What went wrong with the last call to Slurm ("squeue: Unable to
-    // contact slurm controller (connect failure)"), empty once a call works.
-    QString Problem() const { return m_problem; }
+    // What went wrong with the last call to Slurm ("Slurm: squeue: Unable
+    // to contact slurm controller (connect failure)"), empty once a call works.
+    QString Problem() const override;
     // How many times each command was started.
     const QHash<QString, int> &CommandCounts() const { return m_commandCounts; }
 
@@ -83,10 +82,6 @@ public:
 
     struct Job;
 
-signals:
-    // A job's state changed.
-    void jobsChanged();
-
 private:
     friend class SlurmRun;
     enum class Query { None, Squeue, Sacct, Scontrol };
@@ -107,7 +102,6 @@ private:
     qint64 now() const { return m_clock.elapsed(); }
 
     const TClusterSettings &m_settings;
-    const TJobSettings &m_jobSettings;
     QString m_stateFile;
     QString m_batchScript;
     std::map<QString, std::shared_ptr<Job>> m_jobs; // by job id: submitted and not yet released

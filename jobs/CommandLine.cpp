@@ -39,6 +39,7 @@ FireflyInvocation BuildInvocation(const TJobSettings &settings, const QString &I
     FireflyInvocation invocation;
     invocation.program = settings.EXEFile;
     invocation.workingDirectory = settings.EXEFile.left(settings.EXEFile.lastIndexOf(QLatin1Char('/')) + 1);
+    invocation.cores = settings.CPUcores;
 
     QStringList &args = invocation.arguments;
     args << QStringLiteral("-i") << InputFileName << QStringLiteral("-o") << OutputFileName

@@ -23,6 +23,7 @@ struct FireflyInvocation
     QString program;        // EXEFile as stored
     QStringList arguments;
     QString workingDirectory; // the folder part of EXEFile, with its trailing "/"
+    QString cores;          // CPUcores, which the arguments pass with -np: a scheduler allots as many
 };
 
 FireflyInvocation BuildInvocation(const TJobSettings &settings, const QString &InputFileName,

@@ -69,6 +69,10 @@ public:
     // refusal (sbatch refused, the controller unreachable) concerns every
     // job: the entry goes back into the queue and no further job starts.
     virtual bool RefusalStopsRun() const { return RunsOutliveNelo(); }
+    // What keeps the backend from its jobs now, for the line above the jobs
+    // view: the scheduler's name and its own message; empty while all is
+    // well. Asked on every turn of the monitor, so it is cheap.
+    virtual QString Problem() const { return {}; }
 };
 
 // Runs on this computer: a child process each, one at a time.

@@ -27,6 +27,12 @@ const QString JobRunner::OutputFileSuffix = QStringLiteral("out");
 
 namespace {
 
+// OutLab's caption while a job is followed.
+QString ActiveJobCaption(const QString &output)
+{
+    return QStringLiteral("Active Job: ") + output;
+}
+
 bool PathTaken(const QString &path)
 {
     const QFileInfo info(path);
@@ -210,6 +216,16 @@ void JobRunner::run(IExecutionBackend &backend, bool takeFromQueue)
         m_active.clear();
         m_running = false;
     });
+    monitor(backend, takeFromQueue, true);
+}
+
+// The job monitor: every PollMs, each job's run is asked whether it still
+// goes and its output file is read on, until every job of the run is over
+// (or the run is detached). While `takeFromQueue`, ticked entries are
+// started whenever the backend has room; `list` puts each output on the
+// processed list when its job is over.
+void JobRunner::monitor(IExecutionBackend &backend, bool takeFromQueue, bool list)
+{
     for (;;) {
         // The queue is searched afresh before every job: entries added,
         // ticked, unticked or removed meanwhile count from the next one.
@@ -231,8 +247,9 @@ void JobRunner::run(IExecutionBackend &backend, bool takeFromQueue)
             }
             std::unique_ptr<Job> job = std::move(*it);
             it = m_active.erase(it);
-            finish(*job, true);
+            finish(*job, list);
         }
+        m_jobsModel->SetProblem(backend.Problem());
         const qint64 second = QDateTime::currentSecsSinceEpoch();
         if (second != m_lastTick) {
             m_lastTick = second;
@@ -259,7 +276,7 @@ bool JobRunner::takeNext(IExecutionBackend &backend)
     if (Aborted)
         return false; // Abort pressed while the save dialog was open: nothing starts
     if (!m_several)
-        m_window.SetOutLabCaption(QStringLiteral("Active Job: ") + OutputFileName);
+        m_window.SetOutLabCaption(ActiveJobCaption(OutputFileName));
     if (startJob(backend))
         return true;
     if (!m_several)
@@ -395,7 +412,7 @@ void JobRunner::show(Job &job)
     const std::size_t before = known();
     job.convergence.Feed(text);
     if (&job == m_followed && known() != before)
-        m_window.ShowConvergence(job.convergence);
+        m_window.ShowConvergence(job.convergence, job.output);
 }
 
 void JobRunner::finish(Job &job, bool list)
@@ -452,13 +469,13 @@ void JobRunner::follow(Job *job)
     if (!job)
         return;
     if (m_several)
-        m_window.SetOutLabCaption(QStringLiteral("Active Job: ") + job->output);
+        m_window.SetOutLabCaption(ActiveJobCaption(job->output));
     m_jobsModel->SetFollowed(job->output);
     const QByteArray pane = job->follower.PaneText();
     m_window.SetMemoText(pane);
     if (!pane.isEmpty())
         m_window.SetMemoSelection(m_window.MemoLineIndex(OutputFollower::TailLines), 0);
-    m_window.ShowConvergence(job->convergence);
+    m_window.ShowConvergence(job->convergence, job->output);
 }
 
 void JobRunner::updateRow(const Job &job, bool listed)
@@ -561,11 +578,6 @@ bool JobRunner::RunJob()
         m_followed = nullptr;
         m_running = false;
     });
-    Job &job = *m_active.front();
-    while (job.phase != Job::Phase::Over) {
-        m_wait(PollMs);
-        step(job);
-    }
-    finish(job, false);
+    monitor(*m_local, false, false);
     return true;
 }

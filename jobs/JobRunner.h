@@ -137,6 +137,7 @@ private:
     struct Job;
 
     void run(IExecutionBackend &backend, bool takeFromQueue);
+    void monitor(IExecutionBackend &backend, bool takeFromQueue, bool list);
     bool takeNext(IExecutionBackend &backend);
     bool startJob(IExecutionBackend &backend);
     qsizetype read(Job &job);

@@ -54,7 +54,7 @@ public:
     // The view of the run's jobs (the runner's JobsModel): shown for runs
     // with several jobs at once or on a cluster.
     virtual void ShowJobsView(bool /*shown*/) {}
-    // The geometry search of the job the pane follows, after each step it
-    // took and when the pane follows another job.
-    virtual void ShowConvergence(const ConvergenceSeries & /*series*/) {}
+    // The geometry search of the job the pane follows (its output file),
+    // after each step it took and when the pane follows another job.
+    virtual void ShowConvergence(const ConvergenceSeries & /*series*/, const QString & /*outputFile*/) {}
 };

@@ -95,7 +95,16 @@ QString RunJobsModel::Summary() const
             break;
         }
     }
-    return QStringLiteral("%1 running, %2 pending, %3 ended").arg(running).arg(waiting).arg(ended);
+    const QString counts = QStringLiteral("%1 running, %2 pending, %3 ended").arg(running).arg(waiting).arg(ended);
+    return m_problem.isEmpty() ? counts : counts + QStringLiteral(" \u2014 ") + m_problem;
+}
+
+void RunJobsModel::SetProblem(const QString &problem)
+{
+    if (problem == m_problem)
+        return;
+    m_problem = problem;
+    emit problemChanged();
 }
 
 QString RunJobsModel::StateText(const IFireflyRun::Status &status)

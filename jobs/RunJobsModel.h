@@ -43,8 +43,13 @@ public:
     // The clock moves on: the time column is told to show it.
     void Tick(const QDateTime &now);
 
+    // What keeps the backend from its jobs (IExecutionBackend::Problem),
+    // shown after the counts until it is gone.
+    void SetProblem(const QString &problem);
+
     const QList<Row> &Rows() const { return m_rows; }
-    // "3 running, 40 pending, 7 ended"
+    // "3 running, 40 pending, 7 ended", and " — " and the backend's
+    // problem while it has one.
     QString Summary() const;
 
     // How a phase reads in the view ("running", "pending", "pending (SUSPENDED)", "ended (TIMEOUT)").
@@ -57,7 +62,12 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
+signals:
+    // The problem came or went (the counts change with the rows).
+    void problemChanged();
+
 private:
     QList<Row> m_rows;
+    QString m_problem;
     QDateTime m_now;
 };

@@ -1,10 +1,10 @@
 #include "ui/NeloForm.h"
 #include "ui_NeloForm.h"
 
+#include "cluster/ClusterBackends.h"
 #include "cluster/ClusterState.h"
 #include "jobs/JobRunner.h"
 #include "jobs/RunJobsModel.h"
-#include "cluster/SlurmCluster.h"
 #include "platform/Dialogs.h"
 #include "platform/LogindPowerOff.h"
 #include "platform/ErrorReport.h"
@@ -112,10 +112,8 @@ TForm1::TForm1(Environment environment, QWidget *parent)
     ui->setupUi(this);
     setUpControls();
     m_runner = std::make_unique<JobRunner>(m_settings, *this, *m_env.clipboard, *m_env.powerOff, m_scanner);
-    m_slurm = std::make_unique<SlurmCluster>(m_cluster, m_settings, ClusterStateFilePath(m_env.settingsFile));
-    m_runner->SetBackendChooser([this]() -> IExecutionBackend * {
-        return m_cluster.RunOn == TClusterSettings::Where::Slurm ? m_slurm.get() : nullptr;
-    });
+    m_backends = std::make_unique<ClusterBackends>(m_cluster, ClusterStateFilePath(m_env.settingsFile));
+    m_runner->SetBackendChooser([this] { return m_backends->Chosen(); });
     setUpJobsView();
     connectHandlers();
 }
@@ -380,15 +378,13 @@ void TForm1::ExitBtnClick()
 
 void TForm1::ResumeClusterJobs()
 {
-    const ClusterStateLoad saved = m_slurm->SavedJobs();
+    if (m_runner->IsRunning())
+        return;
+    ClusterBackends::SavedJobs saved = m_backends->TakeSavedJobs();
     if (!saved.problem.isEmpty())
         Notices::ShowNotice(saved.problem);
-    if (saved.jobs.isEmpty() || m_runner->IsRunning())
-        return;
-    std::vector<JobRunner::Adopted> jobs;
-    for (const ClusterJobRecord &record : saved.jobs)
-        jobs.push_back({record.input, record.output, m_slurm->Adopt(record)});
-    m_runner->Resume(*m_slurm, std::move(jobs));
+    if (saved.backend)
+        m_runner->Resume(*saved.backend, std::move(saved.jobs));
 }
 
 // --- the window --------------------------------------------------------------
@@ -541,15 +537,12 @@ void TForm1::setUpJobsView()
     connect(&m_runner->JobsModel(), &QAbstractItemModel::rowsInserted, this, summary);
     connect(&m_runner->JobsModel(), &QAbstractItemModel::modelReset, this, summary);
     connect(&m_runner->JobsModel(), &QAbstractItemModel::dataChanged, this, summary);
-    connect(m_slurm.get(), &SlurmCluster::jobsChanged, this, summary);
+    connect(&m_runner->JobsModel(), &RunJobsModel::problemChanged, this, summary);
 }
 
 void TForm1::updateJobsSummary()
 {
-    QString text = m_runner->JobsModel().Summary();
-    const QString problem = m_slurm->Problem();
-    if (!problem.isEmpty())
-        text += QStringLiteral(" \u2014 Slurm: ") + problem;
+    const QString text = m_runner->JobsModel().Summary();
     if (ui->JobsSummary->text() != text)
         ui->JobsSummary->setText(text);
 }
@@ -560,14 +553,14 @@ void TForm1::ShowJobsView(bool shown)
     showRunPanel();
 }
 
-void TForm1::ShowConvergence(const ConvergenceSeries &series)
+void TForm1::ShowConvergence(const ConvergenceSeries &series, const QString &outputFile)
 {
     ConvergenceChart *chart = ui->ChartPanel;
     if (series.Points().empty()) {
         chart->hide();
         chart->Clear();
     } else {
-        chart->SetOutputFile(ui->OutLab->text().mid(int(qstrlen("Active Job: "))));
+        chart->SetOutputFile(outputFile);
         chart->ShowSeries(series);
         // Only where it fits below the pane at its designed height.
         if (chart->isHidden() && (!isVisible() || runPanelRoom() >= chart->minimumHeight()))

@@ -21,7 +21,7 @@ class QDialog;
 class QListWidget;
 class QMenu;
 class QSystemTrayIcon;
-class SlurmCluster;
+class ClusterBackends;
 class TSettingsDlg;
 class THLDlg;
 
@@ -67,7 +67,7 @@ public:
 
     TJobSettings &JobSettings() { return m_settings; }
     TClusterSettings &ClusterSettings() { return m_cluster; }
-    SlurmCluster &Cluster() { return *m_slurm; }
+    ClusterBackends &Backends() { return *m_backends; }
 
     // Follows again the cluster jobs a previous Nelo left running (they are
     // kept beside the settings file), as a run of their own; called once
@@ -130,7 +130,7 @@ public:
     // job's search (where the window has room for it below the pane at its
     // designed height), kept after the job ends, hidden when another job is
     // followed until its first step.
-    void ShowConvergence(const ConvergenceSeries &series) override;
+    void ShowConvergence(const ConvergenceSeries &series, const QString &outputFile) override;
 
     QMenu *PopupMenu1 = nullptr;
     QSystemTrayIcon *TrayIcon1 = nullptr; // its menu: "Show Nelo" and "Exit"
@@ -156,7 +156,7 @@ private:
     Environment m_env;
     TJobSettings m_settings;
     TClusterSettings m_cluster; // the "Cluster" section of the same file
-    std::unique_ptr<SlurmCluster> m_slurm;
+    std::unique_ptr<ClusterBackends> m_backends;
     GeometryScanner m_scanner;
     std::unique_ptr<IClipboard> m_ownClipboard;
     std::unique_ptr<IPowerOff> m_ownPowerOff;

@@ -149,7 +149,7 @@ private slots:
     void sbatchArguments()
     {
         TClusterSettings cluster;
-        FireflyInvocation firefly{"/opt/ff/firefly", {"-i", "/in put.inp", "-o", "/in put.out", "-b", ""}, "/opt/ff/"};
+        FireflyInvocation firefly{"/opt/ff/firefly", {"-i", "/in put.inp", "-o", "/in put.out", "-b", ""}, "/opt/ff/", "4"};
         const QStringList plain = SbatchArguments(cluster, "4", "water", "/w/water.slurm.log", "/x/nelo-exec.sh", firefly);
         QCOMPARE(plain, QStringList({"--parsable", "--job-name=water", "--chdir=/opt/ff/", "--nodes=1", "--ntasks=1",
                                      "--cpus-per-task=4", "--output=/w/water.slurm.log", "--no-requeue",

@@ -24,7 +24,7 @@ struct SlurmRig : StandinRig
 {
     TClusterSettings cluster;
     QString stateFile = dir.filePath(QStringLiteral("nelo.jobs"));
-    SlurmCluster slurm{cluster, settings, stateFile};
+    SlurmCluster slurm{cluster, stateFile};
 
     explicit SlurmRig(const QString &folder = QStringLiteral("jobs"), double pace = 0.3)
         : StandinRig(folder, readFile(QStringLiteral(NELO_EXAMPLES_DIR "/water-optimise.inp")))
@@ -187,7 +187,7 @@ private slots:
         });
         rig.runner.RunBtnClick();
         QCOMPARE(rig.window.done, QStringList(rig.job("a.out")));
-        QCOMPARE(rig.runner.LastFinishedJob().end.clusterState, QByteArray("CANCELLED"));
+        QCOMPARE(rig.runner.LastFinishedJob().end.schedulerState, QByteArray("CANCELLED"));
         QCOMPARE(RunJobsModel::StateText(rig.runner.JobsModel().Rows().at(0).status), "ended (CANCELLED)");
         const OutcomeReport outcome = ClassifyJobOutcome(rig.job("a.out"), rig.runner.LastFinishedJob().end);
         QCOMPARE(outcome.outcome, JobOutcome::Killed);
@@ -216,7 +216,7 @@ private slots:
         FakeJobWindow window;
         GeometryScanner scanner;
         JobRunner runner(first.settings, window, first.clipboard, first.powerOff, scanner);
-        SlurmCluster slurm(cluster, first.settings, first.stateFile);
+        SlurmCluster slurm(cluster, first.stateFile);
         std::vector<JobRunner::Adopted> adopted;
         adopted.push_back({saved.jobs[0].input, saved.jobs[0].output, slurm.Adopt(saved.jobs[0])});
         // A job Slurm no longer knows is listed as ended, its state unknown.

@@ -117,7 +117,7 @@ public:
         calls << QStringLiteral("OutLab ") + caption;
     }
     bool PowerOffChecked() const override { return powerOffChecked; }
-    void ShowConvergence(const ConvergenceSeries &series) override { charts << series.Points(); }
+    void ShowConvergence(const ConvergenceSeries &series, const QString &) override { charts << series.Points(); }
     bool AskOutputFileName(const QString &filter, const QString &defaultSuffix, QString &fileName) override
     {
         saveRequests << filter + QLatin1Char('|') + defaultSuffix + QLatin1Char('|') + fileName;

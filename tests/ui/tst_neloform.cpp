@@ -330,12 +330,12 @@ private slots:
         m_form->ShowJobsView(false); // as a run on this computer starts
         ConvergenceSeries series;
         series.Feed("          NSERCH=  0     ENERGY=    -1.5\r\n");
-        m_form->ShowConvergence(series);
+        m_form->ShowConvergence(series, QStringLiteral("/w/a.out"));
         QVERIFY(!chartPanel()->isHidden() && chartPanel()->isVisible());
         QVERIFY(control<QPlainTextEdit>("Memo1")->height() >= 255);
         QVERIFY(chartPanel()->height() >= chartPanel()->minimumHeight());
         QVERIFY(m_form->height() > height);
-        m_form->ShowConvergence(ConvergenceSeries());
+        m_form->ShowConvergence(ConvergenceSeries(), QString());
         QVERIFY(chartPanel()->isHidden() && control<QWidget>("RunPanel")->isHidden());
         QCOMPARE(m_form->height(), height);
     }
