@@ -1,10 +1,11 @@
 #include "cluster/ClusterState.h"
 
+#include "platform/Paths.h"
+
 #include "platform/Errors.h"
 #include "platform/WholeFile.h"
 
 #include <QFile>
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -51,10 +52,7 @@ bool ClusterJobRecord::operator==(const ClusterJobRecord &other) const
 
 QString ClusterStateFilePath(const QString &settingsFile)
 {
-    const QFileInfo info(settingsFile);
-    const QString name = info.fileName();
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return info.dir().filePath((dot > 0 ? name.left(dot) : name) + QStringLiteral(".jobs"));
+    return Paths::WithExtension(settingsFile, u".jobs");
 }
 
 ClusterStateLoad LoadClusterState(const QString &path)

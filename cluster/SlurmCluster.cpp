@@ -2,11 +2,11 @@
 
 #include "platform/Errors.h"
 #include "platform/Notices.h"
+#include "platform/Paths.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
 #include <QTemporaryFile>
@@ -167,9 +167,7 @@ std::unique_ptr<IFireflyRun> SlurmCluster::Adopt(const ClusterJobRecord &record)
 
 QString SlurmCluster::LogFileFor(const QString &output)
 {
-    const qsizetype nameStart = output.lastIndexOf(QLatin1Char('/')) + 1;
-    const qsizetype dot = output.lastIndexOf(QLatin1Char('.'));
-    return (dot > nameStart ? output.left(dot) : output) + QStringLiteral(".slurm.log");
+    return Paths::WithExtension(output, u".slurm.log");
 }
 
 QString SlurmCluster::BatchScriptFile()
@@ -244,7 +242,7 @@ bool SlurmCluster::Submit(const std::shared_ptr<Job> &job, const FireflyInvocati
     QFile::remove(job->record.log);
     const QString script = m_batchScript.isEmpty() ? BatchScriptFile() : m_batchScript;
     const QStringList arguments =
-        SbatchArguments(m_settings, invocation.cores, QFileInfo(job->record.input).completeBaseName(),
+        SbatchArguments(m_settings, invocation.cores, Paths::BaseName(job->record.input),
                         job->record.log, script, invocation);
     count(QStringLiteral("sbatch"));
     const Answer answer = Run(QStringLiteral("sbatch"), arguments);

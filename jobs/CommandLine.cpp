@@ -1,6 +1,7 @@
 #include "jobs/CommandLine.h"
 
 #include "jobs/DirList.h"
+#include "platform/Paths.h"
 
 QString BuildCommandLine(const TJobSettings &settings, const QString &InputFileName,
                          const QString &OutputFileName)
@@ -38,7 +39,7 @@ FireflyInvocation BuildInvocation(const TJobSettings &settings, const QString &I
 {
     FireflyInvocation invocation;
     invocation.program = settings.EXEFile;
-    invocation.workingDirectory = settings.EXEFile.left(settings.EXEFile.lastIndexOf(QLatin1Char('/')) + 1);
+    invocation.workingDirectory = Paths::FolderPart(settings.EXEFile);
     invocation.cores = settings.CPUcores;
 
     QStringList &args = invocation.arguments;

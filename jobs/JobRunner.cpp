@@ -4,6 +4,7 @@
 #include "jobs/OutputFollower.h"
 #include "jobs/RunJobsModel.h"
 #include "platform/Notices.h"
+#include "platform/Paths.h"
 #include "platform/PowerOff.h"
 
 #include <QEventLoop>
@@ -37,15 +38,6 @@ bool PathTaken(const QString &path)
 {
     const QFileInfo info(path);
     return info.exists() || info.isSymLink();
-}
-
-// The input path with the extension of its file-name part replaced by ".out"
-// (appended when it has none).
-QString DefaultOutputName(const QString &input)
-{
-    const qsizetype nameStart = input.lastIndexOf(QLatin1Char('/')) + 1;
-    const qsizetype dot = input.lastIndexOf(QLatin1Char('.'));
-    return (dot >= nameStart ? input.left(dot) : input) + QStringLiteral(".out");
 }
 
 // An output file of an earlier run with the same name must not be shown as
@@ -399,7 +391,7 @@ void JobRunner::show(Job &job)
         m_window.SetMemoSelection(m_window.MemoLineIndex(OutputFollower::TailLines), 0);
     }
     if (m_several) {
-        const QByteArray name = QFile::encodeName(job.output.mid(job.output.lastIndexOf(QLatin1Char('/')) + 1));
+        const QByteArray name = QFile::encodeName(Paths::FileNamePart(job.output));
         job.scanner.ScanGeometryProgress(text, [&](const QByteArray &entry) { m_window.AppendLog(name + ": " + entry); });
     } else {
         m_scanner.ScanGeometryProgress(text, [this](const QByteArray &entry) { m_window.AppendLog(entry); });
@@ -533,7 +525,7 @@ bool JobRunner::FindFirstChecked()
 
 QString JobRunner::MakeOutputName(const QString &InputFileName, int OutputFormat)
 {
-    const QString name = DefaultOutputName(InputFileName);
+    const QString name = Paths::WithExtension(InputFileName, u".out");
     switch (OutputFormat) {
     case 0:
         return name;

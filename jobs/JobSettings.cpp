@@ -1,6 +1,7 @@
 #include "jobs/JobSettings.h"
 
 #include "jobs/IniFile.h"
+#include "platform/Paths.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -98,10 +99,7 @@ std::optional<qint32> ReadSettingsNumber(QByteArrayView text)
 
 QString SettingsFilePathFor(const QString &executablePath)
 {
-    const qsizetype nameStart = executablePath.lastIndexOf(QLatin1Char('/')) + 1;
-    const qsizetype dot = executablePath.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot >= nameStart ? executablePath.left(dot) : executablePath;
-    return stem + QStringLiteral(".INI");
+    return Paths::WithExtension(executablePath, u".INI");
 }
 
 QString SettingsFilePath()

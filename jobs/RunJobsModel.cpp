@@ -1,13 +1,10 @@
 #include "jobs/RunJobsModel.h"
 
+#include "platform/Paths.h"
+
 #include <algorithm>
 
 namespace {
-
-QString fileName(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
 
 int phaseOrder(IFireflyRun::Phase phase)
 {
@@ -170,7 +167,7 @@ QVariant RunJobsModel::data(const QModelIndex &index, int role) const
             // The job the output pane follows is marked.
             return row.followed ? QStringLiteral("\u25B6 ") + row.status.id : row.status.id;
         case InputColumn:
-            return fileName(row.input);
+            return Paths::FileNamePart(row.input);
         case StateColumn:
             return StateText(row.status);
         case TimeColumn:

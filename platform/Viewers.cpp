@@ -1,6 +1,7 @@
 #include "platform/Viewers.h"
 
 #include "platform/Notices.h"
+#include "platform/Paths.h"
 
 #include <QProcess>
 
@@ -19,7 +20,7 @@ ViewerLaunch MakeViewerLaunch(const QString &program, const QString &file)
 {
     // The working directory is the file's folder: everything up to and
     // including the last "/".
-    return ViewerLaunch{program, QStringList{file}, file.left(file.lastIndexOf(QLatin1Char('/')) + 1)};
+    return ViewerLaunch{program, QStringList{file}, Paths::FolderPart(file)};
 }
 
 void OpenInViewer(ViewerKind kind, const QString &program, const QString &file)

@@ -3,12 +3,12 @@
 #include "analysis/TableExport.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorReport.h"
+#include "platform/Paths.h"
 #include "platform/WholeFile.h"
 
 #include <QAction>
 #include <QBuffer>
 #include <QChart>
-#include <QFileInfo>
 #include <QLegend>
 #include <QLineSeries>
 #include <QLogValueAxis>
@@ -121,7 +121,7 @@ void ConvergenceChart::SetPointLimit(int limit)
 void ConvergenceChart::SetOutputFile(const QString &path)
 {
     m_outputFile = path;
-    const QString title = m_compact ? QString() : QFileInfo(path).fileName();
+    const QString title = m_compact ? QString() : Paths::FileNamePart(path);
     if (chart()->title() != title) // a new title lays the chart out anew
         chart()->setTitle(title);
 }
@@ -284,8 +284,7 @@ void ConvergenceChart::saveAs(const QString &title, const QString &filter, const
     request.defaultSuffix = suffix;
     // Beside the output, named after it: a path with a file name selects it.
     if (!m_outputFile.isEmpty()) {
-        const QFileInfo output(m_outputFile);
-        request.initialFolder = output.path() + QLatin1Char('/') + output.completeBaseName() + QLatin1Char('.') + suffix;
+        request.initialFolder = Paths::WithExtension(m_outputFile, QString(QLatin1Char('.') + suffix));
     }
     const QString path = Dialogs::AskOne(window(), request);
     if (!path.isEmpty())

@@ -2,9 +2,8 @@
 
 #include "ui_ConvergenceForm.h"
 
+#include "platform/Paths.h"
 #include "ui/ConvergenceChart.h"
-
-#include <QFileInfo>
 
 TConvergenceForm::TConvergenceForm(QWidget *parent)
     : QWidget(parent, Qt::Window)
@@ -30,7 +29,7 @@ void TConvergenceForm::Load(const QString &outputFile)
     ConvergenceSeries series = ReadConvergenceSeries(outputFile);
     m_outputFile = outputFile;
     m_series = std::move(series);
-    const QString name = QFileInfo(outputFile).fileName();
+    const QString name = Paths::FileNamePart(outputFile);
     setWindowTitle(QStringLiteral("Convergence - ") + name);
     ui->Chart->SetOutputFile(outputFile);
     ui->Chart->ShowSeries(m_series);

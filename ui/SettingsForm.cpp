@@ -9,6 +9,7 @@
 #include "cluster/SlurmCommands.h"
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
+#include "platform/Paths.h"
 #include "ui/FormUtils.h"
 
 #include <QApplication>
@@ -99,11 +100,6 @@ void ShowClusterAnswer(QLabel *label, const QString &answer)
 }
 
 } // namespace
-
-QString FolderPart(const QString &path)
-{
-    return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
 
 QString BrowseForFolder(const QString &title, const QString &initialFolder, bool allowNewFolder)
 {
@@ -336,7 +332,7 @@ void TSettingsDlg::pickFile(const QString &filter, const QString &defaultSuffix,
     request.filter = filter;
     request.defaultSuffix = defaultSuffix;
     // Every picker starts in the folder of the Firefly executable.
-    request.initialFolder = FolderPart(ui->EXEFile->text());
+    request.initialFolder = Paths::FolderPart(ui->EXEFile->text());
     request.matchEveryFile = executable;
     const QString file = Dialogs::AskOne(this, request);
     if (file.isEmpty())

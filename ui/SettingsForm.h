@@ -86,5 +86,3 @@ private:
 // settings file; the user is told so). initialFolder may be empty.
 QString BrowseForFolder(const QString &title, const QString &initialFolder, bool allowNewFolder);
 
-// The folder part of a path: up to and including its last "/", or empty.
-QString FolderPart(const QString &path);
