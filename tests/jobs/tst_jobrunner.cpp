@@ -1,4 +1,7 @@
+#include "jobs/RunJobsModel.h"
 #include "platform/Notices.h"
+#include "platform/Paths.h"
+#include "tests/helpers/FakeBackend.h"
 #include "tests/helpers/Files.h"
 #include "tests/helpers/Processes.h"
 #include "tests/helpers/RunnerRig.h"
@@ -68,6 +71,7 @@ private slots:
     void paneShowsStartThenFollowsTheEnd_data();
     void paneShowsStartThenFollowsTheEnd();
     void lastLineWithoutLineBreakIsShownAndScanned();
+    void runJobFollowsOneJobToItsEnd();
     void progressAppearsWhileFireflyRuns();
     void startFailureSkipsToTheNextJob_data();
     void startFailureSkipsToTheNextJob();
@@ -80,6 +84,8 @@ private slots:
     void abortWhileTheSaveDialogIsOpenStartsNothing();
     void powerOffAfterTheRun_data();
     void powerOffAfterTheRun();
+    void backendRuns_data();
+    void backendRuns();
 };
 
 void tst_JobRunner::initTestCase()
@@ -246,6 +252,22 @@ void tst_JobRunner::lastLineWithoutLineBreakIsShownAndScanned()
     QCOMPARE(rig.window.memo, QByteArray("first\n EQUILIBRIUM GEOMETRY LOCATED\n"));
     QCOMPARE(rig.window.log, QByteArrayList{"*** EQUILIBRIUM GEOMETRY LOCATED ***"});
     QCOMPARE(rig.window.done.size(), 1);
+}
+
+// RunJob: the job named by InputFileName and OutputFileName, through the
+// same monitor as a run, neither taken from the queue nor listed.
+void tst_JobRunner::runJobFollowsOneJobToItsEnd()
+{
+    Rig rig;
+    rig.Firefly("sleep 0.3\nprintf ' EQUILIBRIUM GEOMETRY LOCATED\\r\\n' > \"$out\"");
+    rig.Queue(QStringLiteral("queued.inp"));
+    rig.runner.InputFileName = rig.Path("x.inp");
+    rig.runner.OutputFileName = rig.Path("x.out");
+    QVERIFY(rig.runner.RunJob());
+    QCOMPARE(rig.window.memo, QByteArray(" EQUILIBRIUM GEOMETRY LOCATED\n"));
+    QCOMPARE(rig.window.log, QByteArrayList{"*** EQUILIBRIUM GEOMETRY LOCATED ***"});
+    QCOMPARE(rig.runner.LastFinishedJob().output, rig.Path("x.out"));
+    QVERIFY(rig.window.done.isEmpty() && rig.window.jobs.size() == 1 && !rig.runner.IsRunning());
 }
 
 void tst_JobRunner::progressAppearsWhileFireflyRuns()
@@ -469,6 +491,95 @@ void tst_JobRunner::powerOffAfterTheRun()
              run == QLatin1String("refused")
                  ? QStringList{QStringLiteral("Unable to power off the machine!\nOperation inhibited by \"backup\"")}
                  : QStringList());
+}
+
+// The runner over a backend with several jobs at once, refusals, Abort,
+// Detach and jobs followed again, driven turn by turn: between two polls
+// the test ends the oldest running job, or acts at the given turn.
+void tst_JobRunner::backendRuns_data()
+{
+    QTest::addColumn<bool>("resume");      // follow x.inp and y.inp, left by a previous Nelo
+    QTest::addColumn<int>("atOnce");
+    QTest::addColumn<bool>("refusalStops");
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<QString>("action");   // at turn 3: "detach"; at turn 1: "abort"; else none
+    QTest::addColumn<QStringList>("done");
+    QTest::addColumn<QStringList>("queueLeft");
+    QTest::addColumn<int>("mostAtOnce");
+    QTest::addColumn<int>("stillRunning");
+    const QStringList none;
+    QTest::newRow("three jobs, two at once") << false << 2 << true << "" << "" << QStringList{"a", "b", "c"} << none
+                                             << 2 << 0;
+    QTest::newRow("one at once") << false << 1 << true << "" << "" << QStringList{"a", "b", "c"} << none << 1 << 0;
+    QTest::newRow("a refusal stops the run") << false << 2 << true << "b.inp" << "" << QStringList{"a"}
+                                             << QStringList{"b", "c"} << 1 << 0;
+    QTest::newRow("a refusal here drops the job") << false << 1 << false << "b.inp" << "" << QStringList{"a", "c"}
+                                                  << none << 1 << 0;
+    QTest::newRow("detach leaves the jobs going") << false << 2 << true << "" << "detach" << QStringList{"a"} << none
+                                                  << 2 << 1;
+    QTest::newRow("abort ends every job") << false << 2 << true << "" << "abort" << none << QStringList{"c"} << 2
+                                          << 0;
+    QTest::newRow("resume follows the jobs again") << true << 2 << true << "" << "" << QStringList{"x", "y"}
+                                                   << QStringList{"a", "b", "c"} << 0 << 0;
+}
+
+void tst_JobRunner::backendRuns()
+{
+    QFETCH(bool, resume);
+    QFETCH(int, atOnce);
+    QFETCH(bool, refusalStops);
+    QFETCH(QString, refused);
+    QFETCH(QString, action);
+    QFETCH(QStringList, done);
+    QFETCH(QStringList, queueLeft);
+    QFETCH(int, mostAtOnce);
+    QFETCH(int, stillRunning);
+    Rig rig;
+    FakeBackend backend;
+    backend.atOnce = atOnce;
+    backend.refusalStops = refusalStops;
+    backend.refused = QStringList{refused};
+    backend.problem = QStringLiteral("Fake: the controller is down");
+    for (const char *name : {"a.inp", "b.inp", "c.inp"})
+        rig.Queue(QString::fromLatin1(name));
+    int turn = 0;
+    rig.runner.SetWait([&](int) {
+        ++turn;
+        if (action == QLatin1String("detach") && turn == 3)
+            rig.runner.Detach();
+        else if (action == QLatin1String("abort") && turn == 1)
+            rig.runner.AbortBtnClick();
+        else if (!backend.Running().empty())
+            backend.Running().front()->ended = true;
+    });
+    rig.runner.SetBackendChooser([&] { return &backend; });
+    if (resume) {
+        std::vector<JobRunner::Adopted> jobs;
+        for (const char *name : {"x", "y"})
+            jobs.push_back({rig.Path(name) + ".inp", rig.Path(name) + ".out",
+                            backend.Adopt(rig.Path(name) + ".inp", rig.Path(name) + ".out")});
+        rig.runner.Resume(backend, std::move(jobs));
+    } else {
+        rig.runner.RunBtnClick();
+    }
+
+    QStringList listed;
+    for (const QString &output : std::as_const(rig.window.done))
+        listed << Paths::BaseName(output);
+    QCOMPARE(listed, done);
+    QStringList left;
+    for (const FakeJobWindow::Job &job : std::as_const(rig.window.jobs)) {
+        QVERIFY(job.checked);
+        left << Paths::BaseName(job.path);
+    }
+    QCOMPARE(left, queueLeft);
+    QCOMPARE(backend.mostAtOnce, mostAtOnce);
+    QCOMPARE(int(backend.Running().size()), stillRunning);
+    const auto killed = std::count_if(backend.runs.begin(), backend.runs.end(), [](const auto &run) { return run->killed; });
+    QCOMPARE(int(killed), action == QLatin1String("abort") ? 2 : 0);
+    QCOMPARE(g_notices, refused.isEmpty() ? QStringList() : QStringList{"Unable to run Firefly!\n" + backend.refusal});
+    QVERIFY(rig.runner.JobsModel().Summary().endsWith(QStringLiteral(" \u2014 Fake: the controller is down")));
+    QVERIFY(!rig.runner.IsRunning() && rig.window.runEnabled && !rig.window.abortEnabled);
 }
 
 QTEST_GUILESS_MAIN(tst_JobRunner)
