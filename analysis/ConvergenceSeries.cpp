@@ -1,5 +1,6 @@
 #include "analysis/ConvergenceSeries.h"
 
+#include "analysis/FireflyMarkers.h"
 #include "analysis/TextLines.h"
 
 #include <QFile>
@@ -13,9 +14,11 @@ namespace {
 
 constexpr double NotYet = std::numeric_limits<double>::quiet_NaN();
 
-bool endsWith(std::string_view text, std::size_t end, std::string_view suffix)
+// Whether the label (which ends in "=") ends at the "=" sign at `equals`.
+bool labelAt(std::string_view text, std::size_t equals, std::string_view label)
 {
-    return end >= suffix.size() && text.substr(end - suffix.size(), suffix.size()) == suffix;
+    const std::size_t end = equals + 1;
+    return end >= label.size() && text.substr(end - label.size(), label.size()) == label;
 }
 
 // The rest of the line that holds position `at`.
@@ -54,21 +57,21 @@ void ConvergenceSeries::Feed(std::string_view text)
         const std::size_t equals = std::size_t(static_cast<const char *>(sign) - data);
         const std::string_view line = restOfLine(text, equals + 1);
         at = equals + 1;
-        if (endsWith(text, equals, "NSERCH")) {
+        if (labelAt(text, equals, FireflyMarkers::StepLabel)) {
             ConvergencePoint point{0, 0, NotYet, NotYet};
-            if (readNumber(line, point.step) && readLabelled(line, "ENERGY=", point.energy)) {
+            if (readNumber(line, point.step) && readLabelled(line, FireflyMarkers::StepEnergyLabel, point.energy)) {
                 m_points.push_back(point);
                 at += line.size();
             }
-        } else if (endsWith(text, equals, "MAXIMUM GRADIENT ")) {
+        } else if (labelAt(text, equals, FireflyMarkers::MaximumGradient)) {
             double largest = 0, rms = 0;
             if (!m_points.empty() && std::isnan(m_points.back().maxGradient) && readNumber(line, largest)
-                && readLabelled(line, "RMS GRADIENT =", rms)) {
+                && readLabelled(line, FireflyMarkers::RmsGradientLabel, rms)) {
                 m_points.back().maxGradient = largest;
                 m_points.back().rmsGradient = rms;
                 at += line.size();
             }
-        } else if (endsWith(text, equals, "OPTTOL ")) {
+        } else if (labelAt(text, equals, FireflyMarkers::OptTolLabel)) {
             double tolerance = 0;
             if (readNumber(line, tolerance) && tolerance > 0) {
                 m_optTol = tolerance;

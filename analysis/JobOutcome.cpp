@@ -1,5 +1,6 @@
 #include "analysis/JobOutcome.h"
 
+#include "analysis/FireflyMarkers.h"
 #include "analysis/TextLines.h"
 
 #include <QFile>
@@ -110,6 +111,7 @@ std::string_view trimmed(std::string_view text)
 // behind its leading blanks and asterisks.
 Mark markOf(std::string_view line)
 {
+    using namespace FireflyMarkers;
     std::string_view text = line;
     while (!text.empty() && (text.front() == ' ' || text.front() == '*'))
         text.remove_prefix(1);
@@ -117,37 +119,37 @@ Mark markOf(std::string_view line)
         return Mark::None;
     switch (text.front()) {
     case 'E':
-        if (startsWith(text, "EXECUTION OF ")) {
-            if (contains(text, " TERMINATED NORMALLY"))
+        if (startsWith(text, Execution)) {
+            if (contains(text, TerminatedNormally))
                 return Mark::Normal;
-            if (contains(text, " TERMINATED -ABNORMALLY-"))
+            if (contains(text, TerminatedAbnormally))
                 return Mark::Abnormal;
         }
-        if (startsWith(text, "EQUILIBRIUM GEOMETRY LOCATED"))
+        if (startsWith(text, EquilibriumLocated))
             return Mark::Located;
-        if (startsWith(text, "ENERGY CONVERGED"))
+        if (startsWith(text, EnergyConverged))
             return Mark::ScfConverged;
         break;
     case 'S':
-        if (startsWith(text, "SCF IS UNCONVERGED"))
+        if (startsWith(text, ScfUnconverged))
             return Mark::ScfFailed;
-        if (startsWith(text, "SADDLE POINT LOCATED"))
+        if (startsWith(text, SaddlePointLocated))
             return Mark::Located;
         break;
     case 'F':
-        if (startsWith(text, "FAILURE TO LOCATE STATIONARY POINT"))
-            return contains(text, "SCF") ? Mark::ScfFailed : Mark::TooManySteps;
+        if (startsWith(text, NoStationaryPoint))
+            return contains(text, Scf) ? Mark::ScfFailed : Mark::TooManySteps;
         break;
     case 'D':
-        if (startsWith(text, "DENSITY CONVERGED"))
+        if (startsWith(text, DensityConverged))
             return Mark::ScfConverged;
         break;
     case 'N':
-        if (startsWith(text, "NSERCH"))
+        if (startsWith(text, StepWord))
             return Mark::Search;
         break;
     case 'P':
-        if (startsWith(text, "PARAMETERS CONTROLLING GEOMETRY SEARCH"))
+        if (startsWith(text, SearchParameters))
             return Mark::Search;
         break;
     default:

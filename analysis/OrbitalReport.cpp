@@ -1,5 +1,6 @@
 #include "analysis/OrbitalReport.h"
 
+#include "analysis/FireflyMarkers.h"
 #include "analysis/TextLines.h"
 #include "platform/Errors.h"
 
@@ -13,15 +14,7 @@
 
 namespace {
 
-// Marker lines of Firefly output, compared as whole lines.
-constexpr std::string_view SymmetryBothMarker = " SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.   BOTH SET(S).";
-constexpr std::string_view SymmetryAlphaMarker = " SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.  ALPHA SET(S).";
-constexpr std::string_view DimensionMarker = "     DIMENSIONS OF THE SYMMETRY SUBSPACES ARE";
-constexpr std::string_view MolecularOrbitalsMarker = "          MOLECULAR ORBITALS";
-constexpr std::string_view EigenvectorsMarker = "          EIGENVECTORS";
-constexpr std::string_view VersionWarning = " WARNING! YOU ARE USING OUTDATED VERSION OF THE PC GAMESS!";
-constexpr std::string_view EnergyMarker = "          ENERGY COMPONENTS";
-constexpr std::string_view VibrationMarker = "  $VIB   ";
+using namespace FireflyMarkers;
 
 using Lines = std::vector<std::string_view>;
 
@@ -204,18 +197,18 @@ double electronvolts(std::string_view value)
 double totalEnergy(LoadedText &text)
 {
     std::string_view value;
-    const qint64 e1 = text.indexOf(EnergyMarker);
+    const qint64 e1 = text.indexOf(EnergyComponents);
     if (e1 >= 0) {
         text.remove(e1);
-        const qint64 e2 = text.indexOf(EnergyMarker);
+        const qint64 e2 = text.indexOf(EnergyComponents);
         value = field(text.at(e2 >= 0 ? e2 + 9 : (e1 - 1) + 9), 38, 19);
     } else {
-        qint64 r = text.indexOf(MolecularOrbitalsMarker);
+        qint64 r = text.indexOf(MolecularOrbitals);
         if (r < 0) {
-            const qint64 vib = text.indexOf(VibrationMarker);
+            const qint64 vib = text.indexOf(Vibration);
             if (vib < 0)
-                throwMissing(quoted(EnergyMarker) + QStringLiteral(", ") + quoted(MolecularOrbitalsMarker)
-                             + QStringLiteral(" or ") + quoted(VibrationMarker));
+                throwMissing(quoted(EnergyComponents) + QStringLiteral(", ") + quoted(MolecularOrbitals)
+                             + QStringLiteral(" or ") + quoted(Vibration));
             r = vib + 2;
         }
         value = field(text.at(r - 3), 30, 20);
@@ -391,19 +384,19 @@ OrbitalReportRow ExtractOrbitalReportRow(const std::vector<std::string_view> &li
     LoadedText text(lines);
 
     // Occupied orbitals, under the symmetry marker.
-    qint64 s = text.indexOf(SymmetryBothMarker);
+    qint64 s = text.indexOf(SymmetryBothSets);
     if (s < 0)
-        s = text.indexOf(SymmetryAlphaMarker);
+        s = text.indexOf(SymmetryAlphaSet);
     if (s < 0)
-        throwMissing(quoted(SymmetryBothMarker) + QStringLiteral(" or ") + quoted(SymmetryAlphaMarker));
+        throwMissing(quoted(SymmetryBothSets) + QStringLiteral(" or ") + quoted(SymmetryAlphaSet));
     const qint64 n = ReadWholeNumber(field(text.at(s + 1), 1, 6));
 
     // Basis functions, under the dimension marker: " A   =  60" without
     // symmetry. With symmetry the line lists several blocks whose sum is
     // the count, and the fixed field holds no whole number.
-    const qint64 d = text.indexOf(DimensionMarker);
+    const qint64 d = text.indexOf(SymmetryDimensions);
     if (d < 0)
-        throwMissing(quoted(DimensionMarker));
+        throwMissing(quoted(SymmetryDimensions));
     qint64 b = 0;
     const std::string_view basisField = field(text.at(d + 1), 7, 6);
     try {
@@ -417,11 +410,11 @@ OrbitalReportRow ExtractOrbitalReportRow(const std::vector<std::string_view> &li
 
     const qint64 h = n - 1;
 
-    qint64 m = text.indexOf(MolecularOrbitalsMarker);
+    qint64 m = text.indexOf(MolecularOrbitals);
     if (m < 0)
-        m = text.indexOf(EigenvectorsMarker);
+        m = text.indexOf(Eigenvectors);
     if (m < 0)
-        throwMissing(quoted(MolecularOrbitalsMarker) + QStringLiteral(" or ") + quoted(EigenvectorsMarker));
+        throwMissing(quoted(MolecularOrbitals) + QStringLiteral(" or ") + quoted(Eigenvectors));
     if (text.at(m + 3) == VersionWarning)
         m += 4;
 

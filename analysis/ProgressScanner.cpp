@@ -1,5 +1,6 @@
 #include "analysis/ProgressScanner.h"
 
+#include "analysis/FireflyMarkers.h"
 #include "analysis/GrowingBytes.h"
 
 #include <algorithm>
@@ -113,10 +114,10 @@ class TextMarkers
 public:
     explicit TextMarkers(std::string_view text)
         : m_text(text)
-        , m_searchStart(text, ProgressScanner::SearchStartMarker)
-        , m_step(text, ProgressScanner::StepMarker)
-        , m_gradient(text, ProgressScanner::GradientMarker)
-        , m_end(text, ProgressScanner::EndMarker)
+        , m_searchStart(text, FireflyMarkers::SearchStart)
+        , m_step(text, FireflyMarkers::Step)
+        , m_gradient(text, FireflyMarkers::MaximumGradient)
+        , m_end(text, FireflyMarkers::EquilibriumLocated)
     {
     }
 
@@ -264,7 +265,6 @@ public:
     // twice, each has the 32 bytes before it, and all are taken in order.
     void gather(std::string_view view, std::size_t viewStart, std::size_t pieceStart, bool last)
     {
-        using GS = ProgressScanner;
         m_hits.clear();
         const auto take = [&](std::size_t at, Marker marker) {
             if (viewStart + at + Reach > pieceStart && (last || at + Reach <= view.size()))
@@ -289,8 +289,8 @@ public:
                     take(at - secondAt, second.second);
             }
         };
-        pass('=', {GS::StepMarker, Marker::Step}, {GS::GradientMarker, Marker::Gradient});
-        pass('Y', {GS::SearchStartMarker, Marker::SearchStart}, {GS::EndMarker, Marker::End});
+        pass('=', {FireflyMarkers::Step, Marker::Step}, {FireflyMarkers::MaximumGradient, Marker::Gradient});
+        pass('Y', {FireflyMarkers::SearchStart, Marker::SearchStart}, {FireflyMarkers::EquilibriumLocated, Marker::End});
         std::sort(m_hits.begin(), m_hits.end(), [](const Hit &a, const Hit &b) { return a.at < b.at; });
         for (const Hit &hit : m_hits)
             keep(view, viewStart, hit);

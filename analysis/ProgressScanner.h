@@ -6,8 +6,10 @@
 #include <string_view>
 
 // Finds the progress of a geometry optimisation in Firefly output by four
-// fixed markers and hands one entry per event to a sink: the beginning of
-// the search, each step with its maximum gradient, the located equilibrium.
+// fixed markers (FireflyMarkers: SearchStart, Step, MaximumGradient,
+// EquilibriumLocated; compared exactly, letter case counting) and hands one
+// entry per event to a sink: the beginning of the search, each step with its
+// maximum gradient, the located equilibrium.
 // Plain bytes and no Qt, so that nelo-analyze's progress command starts
 // without loading Qt; GeometryScanner gives it to the rest of Nelo.
 //
@@ -24,12 +26,6 @@ public:
     // Reads up to `bytes` more bytes of a file into `into`: how many it
     // read, 0 at the end of the file, less than 0 when the read failed.
     using Read = std::function<std::ptrdiff_t(char *into, std::size_t bytes)>;
-
-    // The four markers, compared exactly (letter case counts).
-    static constexpr std::string_view SearchStartMarker = "PARAMETERS CONTROLLING GEOMETRY SEARCH ARE";
-    static constexpr std::string_view StepMarker = "  NSERCH=";
-    static constexpr std::string_view GradientMarker = "MAXIMUM GRADIENT =";
-    static constexpr std::string_view EndMarker = "EQUILIBRIUM GEOMETRY LOCATED";
 
     // The fixed entries for the beginning and the end of the search.
     static constexpr std::string_view BeginEntry = "*** BEGINNING GEOMETRY SEARCH ***";
