@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/NumberText.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QString>
@@ -37,29 +39,13 @@ struct OrbitalReportRow
 OrbitalReportRow ExtractOrbitalReportRow(const std::vector<std::string_view> &lines, const QString &fileName);
 OrbitalReportRow ExtractOrbitalReportRow(const QString &fileName);
 
-// The pieces of the report, for the dialog and the tests.
+// The pieces of the report, for the dialog and the tests (its numbers as
+// text: NumberText.h).
 namespace OrbitalReport {
 
 // Conversion factors, in extended precision; products are stored as double.
 constexpr long double HartreeToElectronvolt = 27.21138469L;
 constexpr long double HartreeToKcalPerMol = 627.5095L;
-
-// A whole number: leading blanks, an optional sign, decimal digits, nothing
-// else. Throws EConvertError::invalidInteger with the field's text.
-int ReadWholeNumber(std::string_view field);
-
-// A decimal number: blanks at both ends, an optional sign, digits with an
-// optional "." and fraction, an optional exponent. "." whatever the locale.
-// Throws EConvertError::invalidFloat with the field's text.
-long double ReadDecimalNumber(std::string_view field);
-
-// Fixed point, two decimals, at most ten significant digits, rounded half
-// away from zero from the value's 18 significant digits; the exponent form
-// above ten integer digits; no "-" on a value that rounds to zero.
-QByteArray FormatNumber(double value);
-
-// As FormatNumber, with a "+" when the value is 0 or more (HOMO, LUMO, Eg).
-QByteArray FormatSignedNumber(double value);
 
 // The file name after the last "/" without its extension, padded with
 // blanks to 15 characters.

@@ -376,12 +376,14 @@ private slots:
         QTest::newRow("blocks that do not read keep the integer error")
             << symGarbage.lines() << "'  25  ' is not a valid integer value";
 
+        const QString noSymmetryMarker = "Marker line \" SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.   BOTH SET(S).\" or "
+                                         "\" SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.  ALPHA SET(S).\" not found";
         Output noSymmetry = water;
         noSymmetry.symmetryMarker = " SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.   BOTH SET(S). ";
-        QTest::newRow("marker with a trailing blank does not match")
-            << noSymmetry.lines()
-            << "Marker line \" SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.   BOTH SET(S).\" or \" SYMMETRIES FOR "
-               "INITIAL GUESS ORBITALS FOLLOW.  ALPHA SET(S).\" not found";
+        QTest::newRow("marker with a trailing blank does not match") << noSymmetry.lines() << noSymmetryMarker;
+        Output leadingBlank = water;
+        leadingBlank.symmetryMarker = "  SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.   BOTH SET(S).";
+        QTest::newRow("marker with a blank more in front does not match") << leadingBlank.lines() << noSymmetryMarker;
 
         QByteArrayList noDimension = water.lines();
         noDimension.removeAll("     DIMENSIONS OF THE SYMMETRY SUBSPACES ARE");
