@@ -255,6 +255,11 @@ OrbitalReportRow locateValues(Text &text, const QString &fileName)
     return {fileName, homo, lumo, gap, total, line};
 }
 
+// The output files read last, in one buffer for all: a table of many outputs
+// then asks the system for new memory only when a file is larger than all
+// before. Kept for the next one only up to this size.
+constexpr qsizetype KeptBufferBytes = 16 * 1024 * 1024;
+
 } // namespace
 
 namespace OrbitalReport {
@@ -292,11 +297,26 @@ QByteArray ExtractOrbitalReport(const QByteArrayList &lines, const QString &file
     return ExtractOrbitalReport(views, fileName);
 }
 
+OrbitalReportRow ExtractOrbitalReportRowFromText(std::string_view text, const QString &fileName)
+{
+    OutputText output(text, {SymmetryBothSets, SymmetryAlphaSet, SymmetryDimensions, MolecularOrbitals, Eigenvectors,
+                             EnergyComponents, Vibration});
+    return locateValues(output, fileName);
+}
+
 OrbitalReportRow ExtractOrbitalReportRow(const QString &fileName)
 {
-    const QByteArray text = LoadFileBytes(fileName);
-    return ExtractOrbitalReportRow(
-        SplitLineViews(std::string_view(text.constData(), static_cast<std::size_t>(text.size()))), fileName);
+    thread_local QByteArray buffer;
+    LoadFileBytes(fileName, buffer);
+    struct Release
+    {
+        ~Release()
+        {
+            if (buffer.capacity() > KeptBufferBytes)
+                buffer = QByteArray();
+        }
+    } release;
+    return ExtractOrbitalReportRowFromText(std::string_view(buffer.constData(), std::size_t(buffer.size())), fileName);
 }
 
 QByteArray ExtractOrbitalReport(const QString &fileName)

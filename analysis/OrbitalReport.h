@@ -37,6 +37,8 @@ struct OrbitalReportRow
     QByteArray line;  // exactly what ExtractOrbitalReport returns
 };
 OrbitalReportRow ExtractOrbitalReportRow(const std::vector<std::string_view> &lines, const QString &fileName);
+// From the output's whole text (its lines split as SplitLineViews splits them).
+OrbitalReportRow ExtractOrbitalReportRowFromText(std::string_view text, const QString &fileName);
 OrbitalReportRow ExtractOrbitalReportRow(const QString &fileName);
 
 // The pieces of the report, for the dialog and the tests (its numbers as

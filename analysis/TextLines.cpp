@@ -95,18 +95,21 @@ EFileError FileError(const char *what, const QFile &file)
                           .arg(QLatin1String(what), QDir::toNativeSeparators(file.fileName()), file.errorString()));
 }
 
-QByteArray LoadFileBytes(const QString &fileName)
+void LoadFileBytes(const QString &fileName, QByteArray &bytes)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw FileError("open", file);
 
-    // One buffer, read into directly, with room for the CR LF that an
-    // unterminated last line gets (NormaliseLineEnds then needs no new one).
-    // It grows only when the file grows while it is read or has no size.
-    const qint64 expected = file.size();
-    QByteArray bytes(qsizetype(qMax<qint64>(expected, 0)) + 2, Qt::Uninitialized);
-    AdviseHugePages(bytes.data(), std::size_t(bytes.size()));
+    // Read into directly, with room for the CR LF that an unterminated last
+    // line gets (NormaliseLineEnds then needs no new buffer). It grows only
+    // when the file grows while it is read or has no size.
+    const qsizetype room = qsizetype(qMax<qint64>(file.size(), 0)) + 2;
+    if (bytes.capacity() < room || !bytes.isDetached()) {
+        bytes = QByteArray(room, Qt::Uninitialized);
+        AdviseHugePages(bytes.data(), std::size_t(bytes.size()));
+    }
+    bytes.resize(room);
     qsizetype used = 0;
     for (;;) {
         if (used == bytes.size())
@@ -119,6 +122,12 @@ QByteArray LoadFileBytes(const QString &fileName)
         used += qsizetype(n);
     }
     bytes.resize(used); // keeps the buffer
+}
+
+QByteArray LoadFileBytes(const QString &fileName)
+{
+    QByteArray bytes;
+    LoadFileBytes(fileName, bytes);
     return bytes;
 }
 

@@ -58,6 +58,8 @@ EFileError FileError(const char *what, const QFile &file);
 // The whole file as bytes. Throws EFileError naming the file when it cannot
 // be opened or read.
 QByteArray LoadFileBytes(const QString &fileName);
+// The same into `bytes`, whose memory is used again when it is large enough.
+void LoadFileBytes(const QString &fileName, QByteArray &bytes);
 
 // The same text with every line followed by CR LF, as a list of lines joins
 // it: lone CRs and LFs become CR LF and an unterminated last line gets one.

@@ -1,6 +1,6 @@
 // The HOMO-LUMO extraction on any bytes: a report line or one of our errors
 // (never a crash, never a read outside the text), and the same outcome from
-// the list-of-lines and the list-of-views forms.
+// the list-of-lines and the list-of-views forms and from the whole text.
 
 #include "analysis/OrbitalReport.h"
 #include "analysis/TextLines.h"
@@ -51,6 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     const QByteArray fromViews = outcome([&] { return ExtractOrbitalReport(views, name); });
     const QByteArray fromLines = outcome([&] { return ExtractOrbitalReport(SplitTextLines(text), name); });
     FUZZ_CHECK(fromViews == fromLines);
+    const QByteArray fromText = outcome([&] {
+        return ExtractOrbitalReportRowFromText(std::string_view(text.constData(), std::size_t(text.size())), name).line;
+    });
+    FUZZ_CHECK(fromText == fromViews);
 
     if (fromViews.startsWith("line:")) {
         const QList<QByteArray> fields = fromViews.sliced(5).split('\t');

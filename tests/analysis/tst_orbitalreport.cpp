@@ -88,6 +88,35 @@ QByteArray report(const Output &output, const QString &fileName = "/data/runs/wa
     return ExtractOrbitalReport(output.lines(), fileName);
 }
 
+// The lines as one text, ended by each of `ends` in turn, the last one too
+// when asked: the form a file is read in.
+QByteArray joined(const QByteArrayList &lines, const QByteArrayList &ends, bool lastEnded)
+{
+    QByteArray text;
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        text += lines[i] + (i + 1 < lines.size() || lastEnded ? ends[i % ends.size()] : QByteArray());
+    return text;
+}
+
+// The line or the error of every text form of the lines (CR LF, LF, CR and
+// all three mixed; the last line ended or not), which must agree.
+QByteArray fromTexts(const QByteArrayList &lines, const QString &fileName)
+{
+    QByteArrayList outcomes;
+    for (const QByteArrayList &ends : {QByteArrayList{"\r\n"}, {"\n"}, {"\r"}, {"\r\n", "\n", "\r"}}) {
+        for (const bool lastEnded : {false, true}) {
+            const QByteArray text = joined(lines, ends, lastEnded);
+            try {
+                outcomes << ExtractOrbitalReportRowFromText({text.constData(), std::size_t(text.size())}, fileName).line;
+            } catch (const NeloError &error) {
+                outcomes << error.message().toUtf8();
+            }
+        }
+    }
+    const QByteArray first = outcomes.first();
+    return outcomes.count(first) == outcomes.size() ? first : "forms disagree: " + outcomes.join(" | ");
+}
+
 QString errorOf(const Output &output)
 {
     try {
@@ -361,6 +390,7 @@ private slots:
         } catch (const NeloError &error) {
             QFAIL(qPrintable(error.message()));
         }
+        QCOMPARE(fromTexts(lines, "/data/runs/water.out"), expected);
     }
 
     void errors_data()
@@ -435,6 +465,7 @@ private slots:
         } catch (const NeloError &error) {
             QCOMPARE(error.message(), message);
         }
+        QCOMPARE(QString::fromUtf8(fromTexts(lines, "/x/water.out")), message);
     }
 
     void listIndexNamesTheIndex()
@@ -445,6 +476,7 @@ private slots:
         const QByteArrayList lines = water.lines();
         const qsizetype m = lines.indexOf("          MOLECULAR ORBITALS");
         QCOMPARE(errorOf(water), QString("List index out of bounds (%1)").arg(m + 4 + 9 * 29));
+        QCOMPARE(QString::fromUtf8(fromTexts(lines, "/x/water.out")), errorOf(water));
     }
 
     // The numbers behind a line are the products as stored, not rounded;
