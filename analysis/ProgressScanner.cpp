@@ -14,23 +14,54 @@ namespace {
 
 constexpr std::size_t NotFound = std::string_view::npos;
 
+// How far the scan moves on: past a step marker before it looks for the
+// gradient and end markers, and past a marker that gave an entry.
+constexpr std::size_t AfterStep = 10;
+constexpr std::size_t AfterEntry = 30;
+
+// The bytes an entry copies next to a marker: `count` bytes from `from`
+// bytes after the marker's first byte (before it when negative), clamped to
+// the text: a copy that would start before the text starts at its first byte
+// and keeps its count, one that would run past the end stops there.
+struct Copy
+{
+    std::ptrdiff_t from;
+    std::size_t count;
+
+    std::size_t start(std::size_t at) const { return std::size_t(std::max<std::ptrdiff_t>(std::ptrdiff_t(at) + from, 0)); }
+    // How many bytes from the marker's first one the copy may take in.
+    constexpr std::size_t reach() const { return std::size_t(std::max<std::ptrdiff_t>(from, 0)) + count; }
+    std::string_view of(std::string_view text, std::size_t at) const
+    {
+        const std::size_t first = start(at);
+        return first >= text.size() ? std::string_view() : text.substr(first, count);
+    }
+};
+constexpr Copy StepCopy{8, 32};      // from the step marker's "=" sign
+constexpr Copy GradientCopy{-4, 61}; // the four bytes before the gradient marker, it and 39 after
+
+// Parse in pieces (MarkerPlaces): the bytes before a marker whose lone line
+// breaks can change what the scan does with it, since it moves AfterEntry
+// bytes on from a marker; the bytes from a marker's first one that are read
+// for it (its copy, and one byte more to see what follows); and the bytes of
+// the text before a piece kept with it, enough for both.
+constexpr std::size_t LookBehind = AfterEntry + 1;
+constexpr std::size_t Reach = 64;
+constexpr std::size_t Kept = 128;
+static_assert(Reach > StepCopy.reach() && Reach > GradientCopy.reach() && Kept > Reach + LookBehind);
+
 // Searches one marker in the text. The scan's position only grows, and every
 // occurrence a search finds is used at once (a hit, or the step marker that
 // moves the position past it), so each search starts behind everything the
 // previous search of the same marker read. A marker that is absent from some
 // position on stays absent for every later position and is not searched
 // again. Each byte is thus read at most once per marker, however many passes
-// the scan takes (the search-start marker, sought first in every pass, would
-// otherwise cost a pass over the rest of the text each time).
+// the scan takes.
 //
-// A marker holding a sign ("NSERCH=", "MAXIMUM GRADIENT =") is found by that
-// byte: signs are rare in Firefly output (about one in 500 bytes), so memchr
-// skips to the few candidates at vector speed and a compare settles each.
-// So is one holding a Q ("EQUILIBRIUM GEOMETRY LOCATED"), rarer still (one in
-// several kilobytes), and else one holding a Y ("PARAMETERS CONTROLLING
-// GEOMETRY SEARCH ARE"): about one byte in 800 of real outputs, the rarest of
-// that marker's letters in all of them, and three times faster to find than
-// with memmem, which skips at most the marker's length at a time.
+// A marker is found by one of its bytes, its anchor: its last sign ("=", ":",
+// "-", "(", ")"), else its Q, else its Y, the rarest of the markers' bytes in
+// Firefly output (bench/README.md). memchr skips to each anchor byte and a
+// compare settles it.
 class MarkerCursor
 {
 public:
@@ -91,15 +122,6 @@ private:
     bool m_exhausted = false;
 };
 
-// `count` bytes of the text from `start` (0-based), clamped to the text: a
-// start before the first byte starts at the first byte and keeps its full
-// count; a copy that would run past the end stops there.
-std::string_view clampedPiece(std::string_view text, std::ptrdiff_t start, std::size_t count)
-{
-    const std::size_t from = start < 0 ? 0 : static_cast<std::size_t>(start);
-    return from >= text.size() ? std::string_view() : text.substr(from, count);
-}
-
 // Sets `to` to prefix + piece. Its buffer is reused: an entry costs no
 // allocation.
 void assign(std::string &to, std::string_view prefix, std::string_view piece)
@@ -125,9 +147,8 @@ public:
     std::size_t step(std::size_t from) { return m_step.findFrom(from); }
     std::size_t gradient(std::size_t from) { return m_gradient.findFrom(from); }
     std::size_t end(std::size_t from) { return m_end.findFrom(from); }
-    // 32 bytes from a step marker's "=" sign; 61 from four bytes before a gradient marker.
-    std::string_view stepCopy(std::size_t at) const { return clampedPiece(m_text, std::ptrdiff_t(at) + 8, 32); }
-    std::string_view gradientCopy(std::size_t at) const { return clampedPiece(m_text, std::ptrdiff_t(at) - 4, 61); }
+    std::string_view stepCopy(std::size_t at) const { return StepCopy.of(m_text, at); }
+    std::string_view gradientCopy(std::size_t at) const { return GradientCopy.of(m_text, at); }
 
 private:
     std::string_view m_text;
@@ -141,6 +162,8 @@ private:
 class Places
 {
 public:
+    static constexpr std::size_t Header = sizeof(std::uint64_t) + 1;
+
     void reserve(std::size_t bytes) { m_records.reserve(bytes); }
 
     void add(std::size_t place, std::string_view copy)
@@ -168,8 +191,6 @@ public:
     std::string_view copy() const { return std::string_view(m_records.data() + m_cursor + Header, copyLength()); }
 
 private:
-    static constexpr std::size_t Header = sizeof(std::uint64_t) + 1;
-
     std::size_t placeAtCursor() const
     {
         std::uint64_t place;
@@ -247,22 +268,24 @@ std::string_view crLfCopy(std::string_view view, std::size_t at, std::size_t bef
 // the text is gathered as it is read, and what other line ends would change
 // is worked out only next to the markers. A lone CR or LF becomes CR LF, one
 // byte more, which the scan can tell only inside the bytes an entry copies
-// (those are made CR LF on their own) and between two markers less than 30
-// bytes apart, since it moves 10 or 30 bytes on from a marker. So a marker's
-// place is its position plus the lone breaks counted so far, which take in
-// all those in the 31 bytes before every marker: where two markers stand
-// less than 31 bytes apart, their places lie as far apart as in the CR LF
-// text; where they stand further apart, they lie at least 31 bytes apart
-// there too. The text itself is never made CR LF as a whole.
+// (those are made CR LF on their own) and between two markers less than
+// AfterEntry bytes apart, since it moves AfterStep or AfterEntry bytes on
+// from a marker. So a marker's place is its position plus the lone breaks
+// counted so far, which take in all those in the LookBehind bytes before
+// every marker: where two markers stand less than LookBehind bytes apart,
+// their places lie as far apart as in the CR LF text; where they stand
+// further apart, they lie at least LookBehind bytes apart there too. The
+// text itself is never made CR LF as a whole.
 class MarkerPlaces
 {
 public:
     // A view of the text, which begins at `viewStart`: its bytes before
-    // `pieceStart` were in the view before (at least 128 of them, where the
-    // text has them), the rest are new; the last view ends the text with a
-    // line break. A marker is taken from the first view that holds Reach
-    // bytes from its first one, or from the last view, so that none is taken
-    // twice, each has the 32 bytes before it, and all are taken in order.
+    // `pieceStart` were in the view before (Kept of them, where the text has
+    // them), the rest are new; the last view ends the text with a line
+    // break. A marker is taken from the first view that holds Reach bytes
+    // from its first one, or from the last view, so that none is taken
+    // twice, each has the LookBehind bytes before it and the byte before
+    // those, and all are taken in order.
     void gather(std::string_view view, std::size_t viewStart, std::size_t pieceStart, bool last)
     {
         m_hits.clear();
@@ -273,8 +296,8 @@ public:
         // Two passes over the view find the four markers: the step and
         // gradient markers both end in "=", and the search-start and end
         // markers both hold GEOMETRY, whose Y is the rarest of their letters
-        // in Firefly output (about one byte in 800). memchr skips from one
-        // such byte to the next; the bytes before it settle most of them.
+        // in Firefly output (bench/README.md). memchr skips from one such
+        // byte to the next; the bytes before it settle most of them.
         const auto pass = [&](char anchor, std::pair<std::string_view, Marker> first,
                               std::pair<std::string_view, Marker> second) {
             const std::size_t firstAt = first.first.find(anchor), secondAt = second.first.find(anchor);
@@ -300,8 +323,8 @@ public:
     // gradient every 2 KiB, more than in the densest real output.
     void reserveFor(std::size_t bytes)
     {
-        m_steps.reserve(bytes / 48);
-        m_gradients.reserve(bytes / 28);
+        m_steps.reserve(bytes / 2048 * (Places::Header + StepCopy.count));
+        m_gradients.reserve(bytes / 2048 * (Places::Header + GradientCopy.count));
     }
 
     std::size_t searchStart(std::size_t from) { return m_searchStarts.next(from); }
@@ -318,23 +341,30 @@ private:
         std::size_t at; // in the view
         Marker marker;
     };
-    // Bytes from a marker's first one that are read for it: its copy ends
-    // 57 bytes after it at most, plus one to see what follows.
-    static constexpr std::size_t Reach = 64;
+    // The copy next to the marker at `at` in the CR LF text: the bytes of the
+    // view where the marker's neighbourhood holds no lone line break. A copy
+    // that starts behind the marker's first byte starts inside the marker.
+    std::string_view copyNear(std::string_view view, std::size_t at, Copy copy, bool crLf)
+    {
+        if (crLf)
+            return copy.of(view, at);
+        if (copy.from >= 0)
+            return crLfCopy(view, at + std::size_t(copy.from), 0, copy.count, m_copy);
+        return crLfCopy(view, at, std::size_t(-copy.from), copy.count, m_copy);
+    }
 
     void keep(std::string_view view, std::size_t viewStart, const Hit &hit)
     {
         const std::size_t at = hit.at;
-        const std::size_t before = at < 32 ? 0 : at - 32; // the text begins there, if before 32
-        // The entry copies 32 bytes from a step marker's "=" sign, and 61 from
-        // four bytes before a gradient marker (from the text's first byte if
-        // that is nearer).
-        const std::size_t copyEnd =
-            std::min(view.size(), hit.marker == Marker::Step ? at + 40 : std::max<std::size_t>(at, 4) + 57);
-        const bool crLf = loneBreaks(view, before, copyEnd) == 0;
+        const std::size_t lookFrom = at < LookBehind ? 0 : at - LookBehind; // the text begins there, if nearer
+        const Copy *const copy = hit.marker == Marker::Step ? &StepCopy
+                                 : hit.marker == Marker::Gradient ? &GradientCopy
+                                                                  : nullptr;
+        const std::size_t copyEnd = copy ? std::min(view.size(), copy->start(at) + copy->count) : at;
+        const bool crLf = loneBreaks(view, lookFrom, copyEnd) == 0;
         if (!crLf) {
             const std::size_t counted = m_countedTo > viewStart ? m_countedTo - viewStart : 0;
-            m_lone += loneBreaks(view, std::max(counted, at < 31 ? 0 : at - 31), at);
+            m_lone += loneBreaks(view, std::max(counted, lookFrom), at);
         }
         m_countedTo = viewStart + at;
         const std::size_t place = viewStart + at + m_lone;
@@ -346,12 +376,10 @@ private:
             m_ends.add(place, {});
             break;
         case Marker::Step:
-            m_steps.add(place, crLf ? clampedPiece(view, std::ptrdiff_t(at) + 8, 32)
-                                    : crLfCopy(view, at + 8, 0, 32, m_copy));
+            m_steps.add(place, copyNear(view, at, StepCopy, crLf));
             break;
         case Marker::Gradient:
-            m_gradients.add(place, crLf ? clampedPiece(view, std::ptrdiff_t(at) - 4, 61)
-                                        : crLfCopy(view, at, 4, 61, m_copy));
+            m_gradients.add(place, copyNear(view, at, GradientCopy, crLf));
             break;
         }
     }
@@ -377,13 +405,11 @@ void ProgressScanner::scan(Markers &markers, const Sink &sink)
         } else {
             const std::size_t a = markers.step(p);
             if (a != NotFound) {
-                // "STEP " and 32 bytes from the marker's "=" sign.
                 assign(m_stepPrefix, "STEP ", markers.stepCopy(a));
-                p = a + 10;
+                p = a + AfterStep;
             }
             hit = markers.gradient(p);
             if (hit != NotFound) {
-                // The four bytes before the marker, the marker and 39 after it.
                 assign(m_logLine, m_stepPrefix, markers.gradientCopy(hit));
             } else {
                 hit = markers.end(p);
@@ -393,7 +419,7 @@ void ProgressScanner::scan(Markers &markers, const Sink &sink)
             }
         }
         sink(m_logLine);
-        p = hit + 30;
+        p = hit + AfterEntry;
     }
 }
 
@@ -409,8 +435,7 @@ bool ProgressScanner::ScanFile(const Read &read, std::size_t sizeHint, const Sin
     // read lands behind room for them, so a piece is gathered where it was
     // read. A piece is no larger than the file (unless that is small, or
     // grows); a buffer for large pieces is one huge page where the system
-    // has them: one page fault instead of 64.
-    constexpr std::size_t Kept = 128;
+    // has them.
     const std::size_t piece = std::max<std::size_t>(std::min(pieceBytes, std::max<std::size_t>(sizeHint, 64 * 1024)), 1);
     GrowingBytes room;
     char *const buffer = room.append(Kept + piece);

@@ -41,8 +41,7 @@ public:
     //
     // The file is read once, in pieces of `pieceBytes` into one buffer, and
     // the text is never held whole: what a scan can use of it is only where
-    // the four markers stand and the bytes an entry copies next to each (32
-    // after a step marker's "=", 61 from 4 before a gradient marker), so
+    // the four markers stand and the bytes an entry copies next to each, so
     // those are gathered from each piece and scanned after the last. Memory
     // grows with the markers, not with the file.
     // Returns false when a read fails, before any entry, the state unchanged.

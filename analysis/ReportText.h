@@ -51,7 +51,7 @@ private:
 // The markers it is asked for are given first. One pass over the text, as
 // far as the questions asked so far need, finds them all: it stops only at
 // bytes that are B or G in either case, one of which stands in every marker
-// line the report looks for (about one byte in 500 of Firefly output), and
+// line the report looks for (rare in Firefly output: bench/README.md), and
 // takes 64 bytes at a time to find those.
 class OutputText
 {

@@ -360,6 +360,11 @@ private slots:
             QTest::addRow("end 30 bytes on over a lone %s", lone[0] == '\n' ? "LF" : "CR")
                 << gradient + lone + end
                 << QByteArrayList{gradient + "\r\n" + end + "\r\n", "*** EQUILIBRIUM GEOMETRY LOCATED ***"};
+        // The same with the lone break right behind the gradient marker, 11 bytes before the end marker.
+        const QByteArray marker = "MAXIMUM GRADIENT =", tenBytes = "abcdefghij", located = end.mid(8);
+        QTest::newRow("end 30 bytes on over a lone LF far before it")
+            << marker + "\n" + tenBytes + located
+            << QByteArrayList{marker + "\r\n" + tenBytes + located + "\r\n", "*** EQUILIBRIUM GEOMETRY LOCATED ***"};
     }
     void parseScansTheFileWithCrLfEnds()
     {
