@@ -4,6 +4,7 @@
 #include "analysis/ReportText.h"
 #include "analysis/TextLines.h"
 #include "platform/Errors.h"
+#include "platform/Paths.h"
 
 #include <QFile>
 
@@ -266,10 +267,7 @@ namespace OrbitalReport {
 
 QByteArray NameField(const QString &fileName)
 {
-    QString name = fileName.mid(fileName.lastIndexOf(QLatin1Char('/')) + 1);
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot >= 0)
-        name.truncate(dot);
+    QString name = Paths::BaseName(fileName);
     if (name.size() < 15)
         name = name.leftJustified(15, QLatin1Char(' '));
     return QFile::encodeName(name);
