@@ -3,6 +3,7 @@
 #include "analysis/GeometryScanner.h"
 #include "jobs/OutputFollower.h"
 #include "jobs/RunJobsModel.h"
+#include "platform/Errors.h"
 #include "platform/Notices.h"
 #include "platform/Paths.h"
 #include "platform/PowerOff.h"
@@ -107,6 +108,7 @@ struct JobRunner::Job
     GeometryScanner scanner;  // its own, when several jobs run at once
     ConvergenceSeries convergence;
     bool shownOnce = false;   // the pane has shown it since it was followed
+    int takenAt = 0;          // where its entry stood in the queue
 };
 
 JobRunner::JobRunner(TJobSettings &settings, IJobWindow &window, IClipboard &clipboard,
@@ -269,8 +271,10 @@ bool JobRunner::takeNext(IExecutionBackend &backend)
         return false; // Abort pressed while the save dialog was open: nothing starts
     if (!m_several)
         m_window.SetOutLabCaption(ActiveJobCaption(OutputFileName));
-    if (startJob(backend))
+    if (startJob(backend)) {
+        m_active.back()->takenAt = taken;
         return true;
+    }
     if (!m_several)
         m_window.SetOutLabCaption(QString());
     if (backend.RefusalStopsRun()) {
@@ -418,7 +422,9 @@ void JobRunner::finish(Job &job, bool list)
     // Whatever the job left running ends with it (its helpers); a cluster
     // job leaves the list of jobs to follow again.
     job.run.reset();
-    m_lastFinishedJob = {job.input, job.output, end};
+    m_lastFinishedJob = {job.input, job.output, end, {}, {}};
+    if (list && !Aborted && MaxContinuations() > 0)
+        continueByItself(job);
     if (&job == m_followed) {
         m_lastConvergence = job.convergence;
         m_followed = nullptr;
@@ -429,6 +435,34 @@ void JobRunner::finish(Job &job, bool list)
         m_window.AppendDone(job.output);
     if (m_several && !m_followed)
         followDefault();
+}
+
+// A search that ran out of steps or time goes on from its last geometry,
+// until the chain has had its continuations: the new input takes the
+// finished job's place in the queue, ticked.
+void JobRunner::continueByItself(const Job &job)
+{
+    FinishedJob &finished = m_lastFinishedJob;
+    OutcomeReport report;
+    try {
+        report = ClassifyJobOutcome(job.output, finished.end);
+    } catch (const NeloError &) {
+        return; // the output cannot be read: nothing to go on from
+    }
+    if (!ContinuesByItself(report, finished.end))
+        return;
+    if (m_chains.Of(job.input).number >= MaxContinuations()) {
+        finished.notContinued = QStringLiteral("the settings allow no more continuations (at most %1)").arg(MaxContinuations());
+        return;
+    }
+    const Continued continued = ContinueOutput(job.output, job.input, m_chains);
+    if (continued.input.isEmpty()) {
+        if (continued.isOptimisation)
+            finished.notContinued = continued.refusal;
+        return;
+    }
+    finished.continuedAs = continued.input;
+    m_window.InsertJob(std::min(job.takenAt, m_window.JobCount()), continued.input, true);
 }
 
 void JobRunner::Follow(const QString &output)

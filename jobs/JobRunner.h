@@ -3,6 +3,7 @@
 #include "analysis/ConvergenceSeries.h"
 #include "analysis/JobOutcome.h"
 #include "jobs/CommandLine.h"
+#include "jobs/Continuation.h"
 #include "jobs/FireflyRun.h"
 #include "jobs/JobSettings.h"
 #include "jobs/JobWindow.h"
@@ -110,12 +111,25 @@ public:
         QString input;
         QString output;
         ProcessEnd end;
+        // Continued by itself (SetContinueSettings): the new input, queued
+        // ticked; or why a search that ran out of steps or time was not.
+        QString continuedAs;
+        QString notContinued;
     };
     using FinishedJobSink = std::function<void(const FinishedJob &job)>;
     // Called for every such job, before the runner lists its output.
     void SetFinishedJobSink(FinishedJobSink sink) { m_finishedJobSink = std::move(sink); }
     // The last such job (empty paths before the first).
     const FinishedJob &LastFinishedJob() const { return m_lastFinishedJob; }
+
+    // How often a search that runs out of steps or time is continued by
+    // itself (none: never); the settings must outlive the runner. The new
+    // input goes into the queue, ticked, where the job's entry was, so the
+    // run goes on with it.
+    void SetContinueSettings(const TContinueSettings *settings) { m_continue = settings; }
+    int MaxContinuations() const { return m_continue ? m_continue->MaxContinuations : 0; }
+    // The continuations made in this session, by hand or by the run.
+    ContinuationChains &Chains() { return m_chains; }
 
     // The geometry search of the job the pane follows (or of the last one),
     // read from the same batches as the progress log.
@@ -143,6 +157,7 @@ private:
     qsizetype read(Job &job);
     void step(Job &job);
     void finish(Job &job, bool list);
+    void continueByItself(const Job &job);
     void show(Job &job);
     void follow(Job *job);
     void followDefault();
@@ -169,6 +184,8 @@ private:
     bool m_running = false;
     qint64 m_lastTick = 0;
     FinishedJobSink m_finishedJobSink;
+    const TContinueSettings *m_continue = nullptr;
+    ContinuationChains m_chains;
     FinishedJob m_lastFinishedJob;
     ConvergenceSeries m_lastConvergence;
 };

@@ -48,6 +48,8 @@ namespace {
 
 const QString InputFilter = QStringLiteral("Firefly input files (*.inp)|*.inp|All files (*.*)|*.*");
 const char TagProperty[] = "Tag";
+// A processed entry's input, where the runner ran its job.
+constexpr int InputRole = Qt::UserRole + 2;
 // The output pane's height in the window's design: panels added below it
 // never make it smaller.
 constexpr int PaneDesignHeight = 255;
@@ -77,6 +79,16 @@ QList<QUrl> droppableItems(const QMimeData *mime)
     if (urls.size() == 1 && !urls.first().isLocalFile())
         return {};
     return urls;
+}
+
+void addTip(QListWidgetItem &item, const QString &line)
+{
+    item.setToolTip(item.toolTip().isEmpty() ? line : item.toolTip() + QLatin1Char('\n') + line);
+}
+
+QString fileName(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 // The focused entry of a list: null when there is none.
@@ -114,6 +126,7 @@ TForm1::TForm1(Environment environment, QWidget *parent)
     m_runner = std::make_unique<JobRunner>(m_settings, *this, *m_env.clipboard, *m_env.powerOff, m_scanner);
     m_backends = std::make_unique<ClusterBackends>(m_cluster, ClusterStateFilePath(m_env.settingsFile));
     m_runner->SetBackendChooser([this] { return m_backends->Chosen(); });
+    m_runner->SetContinueSettings(&m_continue);
     setUpJobsView();
     connectHandlers();
 }
@@ -140,11 +153,13 @@ void TForm1::setUpControls()
     ui->ParseMenuItem->setProperty(TagProperty, 0);
     ui->EgMenuItem->setProperty(TagProperty, 0);
     ui->ConvergenceMenuItem->setProperty(TagProperty, 0);
+    ui->ContinueMenuItem->setProperty(TagProperty, 0);
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     PopupMenu1->addAction(ui->ParseMenuItem);
     PopupMenu1->addAction(ui->EgMenuItem);
     PopupMenu1->addAction(ui->ConvergenceMenuItem);
+    PopupMenu1->addAction(ui->ContinueMenuItem);
     // The outcome icons fit the entries' height.
     ui->DoneListBox->setIconSize(QSize(12, 12));
     ui->ChartPanel->SetCompact(true);
@@ -198,6 +213,7 @@ void TForm1::connectHandlers()
     bind(ui->ParseMenuItem, &QAction::triggered, &TForm1::ParseMenuItemClick);
     bind(ui->EgMenuItem, &QAction::triggered, &TForm1::EgMenuItemClick);
     bind(ui->ConvergenceMenuItem, &QAction::triggered, &TForm1::ConvergenceMenuItemClick);
+    bind(ui->ContinueMenuItem, &QAction::triggered, &TForm1::ContinueMenuItemClick);
     bind(PopupMenu1, &QMenu::aboutToShow, &TForm1::PopupMenu1Popup);
     connect(ui->DoneListBox, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopupMenu1->popup(ui->DoneListBox->viewport()->mapToGlobal(pos)); });
@@ -213,8 +229,10 @@ void TForm1::FormCreate()
 {
     SettingsDlg = new TSettingsDlg(m_settings, m_cluster, this);
     SettingsDlg->setObjectName(QStringLiteral("SettingsDlg"));
+    SettingsDlg->SetContinueSettings(&m_continue);
     LoadSettings(m_settings, m_env.settingsFile);
     LoadClusterSettings(m_cluster, m_env.settingsFile);
+    LoadContinueSettings(m_continue, m_env.settingsFile);
     // Without Firefly or its working directories nothing can run: ask first,
     // before the main window is ever shown. Nelo goes on whatever the answer.
     if (m_settings.EXEFile.isEmpty() || m_settings.DirList.isEmpty())
@@ -371,7 +389,10 @@ void TForm1::ExitBtnClick()
         return;
     // A settings file that cannot be written ends the handler here with
     // "Unable to write to ...": Nelo keeps running, and Exit can be tried again.
-    SaveSettings(m_settings, ClusterSection(m_cluster), m_env.settingsFile);
+    SaveSettings(m_settings, [this](IniFile &file) {
+        StoreClusterSettings(m_cluster, file);
+        StoreContinueSettings(m_continue, file);
+    }, m_env.settingsFile);
     m_runner->Detach();
     m_env.quit();
 }
@@ -475,6 +496,21 @@ void TForm1::ConvergenceMenuItemClick()
     const QString file = focusedEntry(ui->DoneListBox);
     if (!file.isNull())
         ShowConvergenceWindow(this, file);
+}
+
+void TForm1::ContinueMenuItemClick()
+{
+    QListWidgetItem *item = ui->DoneListBox->currentRow() >= 0 ? ui->DoneListBox->item(ui->DoneListBox->currentRow())
+                                                               : nullptr;
+    if (!item)
+        return;
+    const Continued continued = ContinueOutput(item->text(), item->data(InputRole).toString(), m_runner->Chains());
+    if (continued.input.isEmpty()) {
+        Notices::ShowNotice(QStringLiteral("Unable to continue from the last geometry!\n") + continued.refusal);
+        return;
+    }
+    AddJob(continued.input);
+    addTip(*item, QStringLiteral("Continued as ") + fileName(continued.input));
 }
 
 // --- the viewers ---------------------------------------------------------------
@@ -715,6 +751,7 @@ void TForm1::InsertJob(int index, const QString &path, bool checked)
     auto *item = new QListWidgetItem(path);
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    item->setToolTip(m_runner->Chains().Text(path, m_continue.MaxContinuations));
     ui->JobListBox->insertItem(index, item);
 }
 
@@ -728,7 +765,18 @@ void TForm1::AppendDone(const QString &path)
     auto *item = new QListWidgetItem(path);
     // The runner lists a job's output right after it has ended.
     const JobRunner::FinishedJob &finished = m_runner->LastFinishedJob();
-    ShowOutcome(*item, path, finished.output == path ? finished.end : ProcessEnd());
+    const bool ran = finished.output == path;
+    ShowOutcome(*item, path, ran ? finished.end : ProcessEnd());
+    if (ran) {
+        item->setData(InputRole, finished.input);
+        const QString chain = m_runner->Chains().Text(finished.input, m_continue.MaxContinuations);
+        if (!chain.isEmpty())
+            addTip(*item, chain);
+        if (!finished.notContinued.isEmpty())
+            addTip(*item, QStringLiteral("Not continued: ") + finished.notContinued);
+        if (!finished.continuedAs.isEmpty())
+            addTip(*item, QStringLiteral("Continued as ") + fileName(finished.continuedAs));
+    }
     ui->DoneListBox->addItem(item);
 }
 

@@ -2,6 +2,7 @@
 
 #include "analysis/GeometryScanner.h"
 #include "cluster/ClusterSettings.h"
+#include "jobs/Continuation.h"
 #include "jobs/JobSettings.h"
 #include "jobs/JobWindow.h"
 
@@ -67,6 +68,7 @@ public:
 
     TJobSettings &JobSettings() { return m_settings; }
     TClusterSettings &ClusterSettings() { return m_cluster; }
+    TContinueSettings &ContinueSettings() { return m_continue; }
     ClusterBackends &Backends() { return *m_backends; }
 
     // Follows again the cluster jobs a previous Nelo left running (they are
@@ -92,6 +94,10 @@ public:
     void EgMenuItemClick();
     // The convergence chart of the focused processed entry, in a window of its own.
     void ConvergenceMenuItemClick();
+    // A new input from the focused processed entry's last geometry, beside
+    // its input, added to the queue ticked; a refusal is a notice with the
+    // reason.
+    void ContinueMenuItemClick();
     void FormPaint();
     // The viewers: the focused entry of a list in the text or molecule editor.
     void JobListBoxDblClick();
@@ -156,6 +162,7 @@ private:
     Environment m_env;
     TJobSettings m_settings;
     TClusterSettings m_cluster; // the "Cluster" section of the same file
+    TContinueSettings m_continue; // the "Continue" section
     std::unique_ptr<ClusterBackends> m_backends;
     GeometryScanner m_scanner;
     std::unique_ptr<IClipboard> m_ownClipboard;

@@ -141,6 +141,7 @@ void TSettingsDlg::FormCreate()
 
     ui->InstancesUpDown->setAssociate(ui->InstancesEdit);
     ui->InstancesUpDown->setRange(1, 16);
+    ui->ContinueSpin->setRange(0, MaxAutoContinuations);
 
     for (QWidget *field : {static_cast<QWidget *>(ui->EXEFile), static_cast<QWidget *>(ui->LibFile),
                            static_cast<QWidget *>(ui->AutoDirEdit), static_cast<QWidget *>(ui->DirListBox),
@@ -231,6 +232,7 @@ void TSettingsDlg::FormShow()
     ui->TextFile->setText(m_settings.TxtFile);
     ui->MolFile->setText(m_settings.MolFile);
     ui->CopyClCB->setChecked(m_settings.CopyCmdLine);
+    ui->ContinueSpin->setValue(m_continue->MaxContinuations);
     loadClusterPage();
 }
 
@@ -321,6 +323,7 @@ void TSettingsDlg::OKBtnClick()
     m_settings.TxtFile = ui->TextFile->text();
     m_settings.MolFile = ui->MolFile->text();
     m_settings.CopyCmdLine = ui->CopyClCB->isChecked();
+    m_continue->MaxContinuations = ui->ContinueSpin->value();
     *m_cluster = cluster;
     accept();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cluster/ClusterSettings.h"
+#include "jobs/Continuation.h"
 
 #include <QDialog>
 #include <QString>
@@ -30,6 +31,9 @@ public:
     explicit TSettingsDlg(TJobSettings &settings, QWidget *parent = nullptr);
     TSettingsDlg(TJobSettings &settings, TClusterSettings &cluster, QWidget *parent = nullptr);
     ~TSettingsDlg() override;
+    // The record of how often optimisations are continued by themselves;
+    // without one the dialog edits one of its own. Must outlive the dialog.
+    void SetContinueSettings(TContinueSettings *settings) { m_continue = settings ? settings : &m_ownContinue; }
 
     // The texts the dialog shows.
     static const QString OutputFormatHint;
@@ -76,6 +80,8 @@ private:
     TJobSettings &m_settings;
     TClusterSettings m_ownCluster; // edited when the caller gives no record
     TClusterSettings *m_cluster;
+    TContinueSettings m_ownContinue;
+    TContinueSettings *m_continue = &m_ownContinue;
     bool m_clusterAsked = false; // sinfo was asked once, when the page was first shown or by Test
     bool m_asking = false;       // sinfo runs now
     std::unique_ptr<Ui::TSettingsDlg> ui;

@@ -56,6 +56,7 @@ void StateReport::write()
     QJsonObject panes;
     QJsonObject tables;
     QJsonObject outcomes;
+    QJsonObject ticks; // of the lists whose entries have tick boxes
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (!window->isVisible())
             continue;
@@ -78,11 +79,16 @@ void StateReport::write()
             if (const auto *list = qobject_cast<QListWidget *>(widget)) {
                 QJsonArray entries;
                 QJsonArray endings;
+                QJsonArray ticked;
                 for (int row = 0; row < list->count(); ++row) {
                     entries.append(list->item(row)->text());
                     endings.append(list->item(row)->data(OutcomeRole).toString());
+                    if (list->item(row)->flags() & Qt::ItemIsUserCheckable)
+                        ticked.append(list->item(row)->checkState() == Qt::Checked);
                 }
                 lists[name] = entries;
+                if (!ticked.isEmpty())
+                    ticks[name] = ticked;
                 if (name == QLatin1String("DoneListBox"))
                     outcomes[name] = endings;
             } else if (const auto *pane = qobject_cast<QPlainTextEdit *>(widget)) {
@@ -107,6 +113,7 @@ void StateReport::write()
     report[QStringLiteral("panes")] = panes;
     report[QStringLiteral("tables")] = tables;
     report[QStringLiteral("outcomes")] = outcomes;
+    report[QStringLiteral("ticks")] = ticks;
 
     QSaveFile file(m_path);
     if (file.open(QIODevice::WriteOnly)) {

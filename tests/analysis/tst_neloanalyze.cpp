@@ -139,6 +139,30 @@ private slots:
         QCOMPARE(joined, text.out);
     }
 
+    // continue: the deck on standard output, the same from the input file
+    // and from the echoed cards; a refusal or a missing file on standard
+    // error with status 1.
+    void continueTheRealOptimisation()
+    {
+        const QDir samples(QStringLiteral(NELO_SAMPLES_DIR));
+        if (!samples.exists(QStringLiteral("expected")))
+            QSKIP("the real Firefly outputs are not here");
+        const Run withInput = runTool({"continue", "dvb_gopt_a.out", "dvb_gopt_a.inp"}, samples.path());
+        QCOMPARE(withInput.err, QByteArray());
+        QCOMPARE(withInput.exitCode, 0);
+        QVERIFY(withInput.out.contains("\r\n C 6              -0.2292900177 -1.3927230046  0.0000000000\r\n"));
+        QCOMPARE(withInput.out.size(), readFile(samples.filePath("dvb_gopt_a.inp")).size());
+        QCOMPARE(runTool({"continue", "dvb_gopt_a.out"}, samples.path()).out, withInput.out);
+
+        const Run single = runTool({"continue", "water_mp2.out", "water_mp2.inp"}, samples.path());
+        QCOMPARE(single.exitCode, 1);
+        QCOMPARE(single.out, QByteArray());
+        QCOMPARE(single.err, "water_mp2.out: The output holds no geometry search: it is not an optimisation.\n");
+        const Run missing = runTool({"continue", "dvb_gopt_a.out", "gone.inp"}, samples.path());
+        QCOMPARE(missing.exitCode, 1);
+        QVERIFY2(missing.err.startsWith("dvb_gopt_a.out: Cannot open file \"gone.inp\""), missing.err.constData());
+    }
+
     void progressEscapesLineBreaksAndBackslashes()
     {
         QTemporaryDir dir;
@@ -192,6 +216,8 @@ private slots:
         QTest::newRow("command without files") << QStringList{"progress"} << 2 << QByteArray();
         QTest::newRow("outcome without files") << QStringList{"outcome", "--json"} << 2 << QByteArray();
         QTest::newRow("unknown command") << QStringList{"homo", "x.out"} << 2 << QByteArray();
+        QTest::newRow("continue without its output") << QStringList{"continue"} << 2 << QByteArray();
+        QTest::newRow("continue with three files") << QStringList{"continue", "a.out", "a.inp", "b.inp"} << 2 << QByteArray();
     }
     void usage()
     {

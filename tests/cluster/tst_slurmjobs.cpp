@@ -230,6 +230,44 @@ private slots:
         QVERIFY(!QFile::exists(first.stateFile));
     }
 
+    // A job ended by the cluster's time limit goes on from its last geometry
+    // by itself when the settings allow it: the new input is queued and
+    // submitted after it. Slurm looks at time limits every half minute
+    // (KillWait is 5 s here), so the one-minute limit ends it after 60 to
+    // 95 seconds; the stand-in's search would take three minutes.
+    void timeLimitEndsAJobThatIsContinued()
+    {
+        SlurmRig rig(QStringLiteral("jobs"), 30);
+        rig.cluster.TimeLimit = QStringLiteral("1");
+        rig.input = twelveStepSearch(40);
+        TContinueSettings continuing{1};
+        rig.runner.SetContinueSettings(&continuing);
+        QList<JobRunner::FinishedJob> finished;
+        rig.runner.SetFinishedJobSink([&](const JobRunner::FinishedJob &job) { finished << job; });
+        rig.queue("a.inp");
+        QElapsedTimer run;
+        run.start();
+        rig.during([&] {
+            const auto &rows = rig.runner.JobsModel().Rows();
+            if (rows.size() < 2 || rows.at(1).status.id.isEmpty())
+                return false;
+            rig.runner.AbortBtnClick(); // the continuation is on the cluster: enough
+            return true;
+        });
+        rig.runner.RunBtnClick();
+        qInfo("the run took %lld s", run.elapsed() / 1000);
+
+        QCOMPARE(finished.size(), 2);
+        QCOMPARE(finished[0].end.schedulerState, QByteArray("TIMEOUT"));
+        QCOMPARE(finished[0].continuedAs, rig.job("a-cont1.inp"));
+        QCOMPARE(rig.window.done, QStringList(rig.job("a.out")));
+        QCOMPARE(finished[1].input, rig.job("a-cont1.inp"));
+        QCOMPARE(finished[1].end.kind, ProcessEnd::Kind::Aborted);
+        const QByteArray deck = readFile(rig.job("a-cont1.inp"));
+        QVERIFY(deck.startsWith(twelveStepSearch(40).left(deck.indexOf(" $DATA"))));
+        QVERIFY(!deck.contains("0.7920000"));
+    }
+
     // With the controller down, sbatch's own message is shown, the entry
     // stays in the queue and the run stops.
     void controllerDown()

@@ -59,3 +59,15 @@ inline QList<qint64> standinPids(const QString &file, const QByteArray &kind)
             pids << line.mid(kind.size() + 1).toLongLong();
     return pids;
 }
+
+// An optimisation that takes firefly-standin 12 steps from this geometry
+// (and its continuations only the steps left), with at most `nstep` steps
+// a run.
+inline QByteArray twelveStepSearch(int nstep)
+{
+    return " $CONTRL SCFTYP=RHF RUNTYP=OPTIMIZE $END\r\n $STATPT OPTTOL=1.0E-5 NSTEP=" + QByteArray::number(nstep)
+           + " $END\r\n $DATA\r\nWater, a search of twelve steps\r\nC1\r\n"
+             " O   8.0    0.0000000   0.0000000   0.1240000\r\n"
+             " H   1.0    0.0000000   0.7920000  -0.4960000\r\n"
+             " H   1.0    0.0000000  -0.7920000  -0.4960000\r\n $END\r\n";
+}

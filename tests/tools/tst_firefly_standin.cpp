@@ -2,10 +2,12 @@
 // place of Firefly: its command line, its progressively written CR LF
 // transcript, the layout the analysis reads, and the test controls.
 
+#include "analysis/ContinuationDeck.h"
 #include "analysis/GeometryScanner.h"
 #include "analysis/OrbitalReport.h"
 #include "jobs/CommandLine.h"
 #include "jobs/JobSettings.h"
+#include "tests/helpers/Standin.h"
 
 #include <QHash>
 #include <QtTest>
@@ -312,6 +314,59 @@ private slots:
         QCOMPARE(r.output.contains("DENSITY CONVERGED"), gradients > 0);
         QCOMPARE(Summary(summaryFile).value("scf_converged"), QByteArray(gradients > 0 ? "1" : "0"));
         QVERIFY(lines.last().startsWith(" EXECUTION OF FIREFLY TERMINATED NORMALLY "));
+    }
+
+    // Every NSERCH, and the located geometry, print the $DATA atoms before
+    // the whole molecule; a search started from a geometry it printed needs
+    // only the steps it had left, and heads for the same place.
+    void searchGoesOnFromTheGivenGeometry_data()
+    {
+        QTest::addColumn<QByteArray>("deck");
+        QTest::addColumn<int>("from");  // the step whose geometry the second run starts from
+        QTest::addColumn<int>("steps"); // the steps of the whole search
+        QTest::addColumn<int>("atoms"); // unique ones
+        const QByteArray c2v = " $CONTRL RUNTYP=OPTIMIZE $END\r\n $STATPT OPTTOL=1.0E-6 $END\r\n $DATA\r\nWater\r\nCNV 2\r\n\r\n"
+                               " O 8.0 0.0 0.0 0.124\r\n H 1.0 0.0 0.792 -0.496\r\n $END\r\n";
+        QTest::newRow("C1, from its start") << twelveStepSearch(40) << 0 << 12 << 3;
+        QTest::newRow("C1, from step 4") << twelveStepSearch(40) << 4 << 12 << 3;
+        QTest::newRow("C1, from step 8") << twelveStepSearch(40) << 8 << 12 << 3;
+        QTest::newRow("CNV 2, two unique atoms of three, from step 3") << c2v << 3 << 15 << 2;
+    }
+    void searchGoesOnFromTheGivenGeometry()
+    {
+        QFETCH(QByteArray, deck);
+        QFETCH(int, from);
+        QFETCH(int, steps);
+        QFETCH(int, atoms);
+        QTemporaryDir dir;
+        const auto run = [&](const QByteArray &input, const QString &name) {
+            QFile file(dir.filePath(name + ".inp"));
+            file.open(QIODevice::WriteOnly);
+            file.write(input);
+            file.close();
+            return Run(Contract(file.fileName(), dir.filePath(name + ".out"), {"--standin-pace=0"})).output;
+        };
+        const QByteArray first = run(deck, "first");
+        const QByteArray unique = " COORDINATES OF SYMMETRY UNIQUE ATOMS (ANGS)";
+        QCOMPARE(first.count(unique), steps + 1);
+        const QByteArrayList lines = Lines(first);
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (lines[i].startsWith(" NSERCH="))
+                QCOMPARE(lines.value(i + 2), unique);
+            if (lines[i] == unique) // the molecule follows its unique atoms
+                QCOMPARE(lines.value(i + 4 + atoms), QByteArray(" COORDINATES OF ALL ATOMS ARE (ANGS)"));
+        }
+        qsizetype cut = 0;
+        for (int k = 0; k <= from; ++k)
+            cut = first.indexOf(unique, cut) + 1;
+        cut = first.indexOf(unique, cut);
+        const ContinuationDeck next = MakeContinuationDeck({first.constData(), std::size_t(cut)}, std::string_view(deck.constData(), std::size_t(deck.size())));
+        QCOMPARE(next.reason, QString());
+        const QByteArray second = run(next.deck, "second");
+        QCOMPARE(second.count(unique), steps - from + 1);
+        QVERIFY(second.contains("EQUILIBRIUM GEOMETRY LOCATED"));
+        const auto located = [&](const QByteArray &output) { return output.mid(output.lastIndexOf(unique), 400); };
+        QCOMPARE(located(second), located(first));
     }
 
     void crlfAndDeterminism()

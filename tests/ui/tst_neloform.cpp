@@ -93,6 +93,7 @@ private:
     QAction *parseItem() const { return control<QAction>("ParseMenuItem"); }
     QAction *egItem() const { return control<QAction>("EgMenuItem"); }
     QAction *convergenceItem() const { return control<QAction>("ConvergenceMenuItem"); }
+    QAction *continueItem() const { return control<QAction>("ContinueMenuItem"); }
     ConvergenceChart *chartPanel() const { return control<ConvergenceChart>("ChartPanel"); }
 
     // Drops local files (or web addresses) on the input queue the way the desktop does.
@@ -154,8 +155,10 @@ private slots:
         QVERIFY(control<QPlainTextEdit>("Memo1")->isReadOnly());
         QCOMPARE(m_form->SettingsDialog()->isVisible(), false);
         QCOMPARE(m_form->JobSettings().EXEFile, QStringLiteral("/opt/firefly/firefly"));
-        QCOMPARE(m_form->PopupMenu1->actions(), (QList<QAction *>{parseItem(), egItem(), convergenceItem()}));
+        QCOMPARE(m_form->PopupMenu1->actions(),
+                 (QList<QAction *>{parseItem(), egItem(), convergenceItem(), continueItem()}));
         QCOMPARE(convergenceItem()->text(), QStringLiteral("Convergence..."));
+        QCOMPARE(continueItem()->text(), QStringLiteral("Continue from last geometry"));
     }
 
     void dropOnQueue_data()
@@ -418,6 +421,7 @@ private slots:
         QCOMPARE(parseItem()->isEnabled(), parseEnabled);
         QCOMPARE(egItem()->isEnabled(), egEnabled);
         QCOMPARE(convergenceItem()->isEnabled(), entries > 0);
+        QCOMPARE(continueItem()->isEnabled(), entries > 0); // the queue takes new entries during a run
         // The busy mark is lifted when the run ends.
         m_form->SetParseMenuItemTag(0);
         emit m_form->PopupMenu1->aboutToShow();
@@ -824,6 +828,54 @@ private slots:
         m_form->show();
         QTest::mouseDClick(jobs()->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
         QCOMPARE(m_notices.size(), 3);
+    }
+
+    // An optimisation out of steps, continued by hand from the popup menu:
+    // the new input queued ticked, and the entry says so; the run then
+    // continues it by itself once more, and the entries tell the chain. A
+    // refusal is a notice with the reason, nothing queued.
+    void continueByHandThenByItself()
+    {
+        const QString work = m_dir.filePath(QStringLiteral("work"));
+        QVERIFY(QDir().mkpath(work));
+        setStandinAsFirefly(m_form->JobSettings(), work);
+        m_form->JobSettings().AddCmdLine = QStringLiteral("--standin-pace=0");
+        const QString input = m_dir.filePath(QStringLiteral("opt.inp")), output = m_dir.filePath(QStringLiteral("opt.out"));
+        QVERIFY(writeFile(input, twelveStepSearch(5)));
+        QCOMPARE(QProcess::execute(QStringLiteral(NELO_FIREFLY_STANDIN),
+                                   {"-i", input, "-o", output, "--standin-pace=0", "-np", "1", "-t", work + "/"}), 0);
+        m_form->AppendDone(QStringLiteral("/nowhere/gone.out"));
+        m_form->AppendDone(output);
+
+        done()->setCurrentRow(0);
+        continueItem()->trigger();
+        QCOMPARE(m_notices.size(), 1);
+        QVERIFY2(m_notices[0].startsWith(QStringLiteral("Unable to continue from the last geometry!\nCannot open file")),
+                 qPrintable(m_notices[0]));
+        QCOMPARE(jobs()->count(), 0);
+
+        done()->setCurrentRow(1);
+        continueItem()->trigger();
+        QCOMPARE(m_notices.size(), 1);
+        const QString first = m_dir.filePath(QStringLiteral("opt-cont1.inp"));
+        QCOMPARE(listTexts(jobs()), QStringList{first});
+        QCOMPARE(jobs()->item(0)->checkState(), Qt::Checked);
+        QCOMPARE(jobs()->item(0)->toolTip(), QStringLiteral("continuation 1 of opt.inp"));
+        QVERIFY2(done()->item(1)->toolTip().endsWith(QStringLiteral("\nContinued as opt-cont1.inp")),
+                 qPrintable(done()->item(1)->toolTip()));
+
+        m_form->ContinueSettings().MaxContinuations = 2;
+        m_form->RunBtnClick();
+        QCOMPARE(listTexts(done()), (QStringList{m_dir.filePath("opt-cont1.out"), m_dir.filePath("opt-cont2.out")}));
+        QCOMPARE(done()->item(0)->data(OutcomeRole).toString(), QStringLiteral("not-converged"));
+        QCOMPARE(done()->item(1)->data(OutcomeRole).toString(), QStringLiteral("converged"));
+        QVERIFY2(done()->item(0)->toolTip().endsWith(
+                     QStringLiteral("\ncontinuation 1 of at most 2 of opt.inp\nContinued as opt-cont2.inp")),
+                 qPrintable(done()->item(0)->toolTip()));
+        QVERIFY2(done()->item(1)->toolTip().endsWith(QStringLiteral("\ncontinuation 2 of at most 2 of opt.inp")),
+                 qPrintable(done()->item(1)->toolTip()));
+        QCOMPARE(jobs()->count(), 0);
+        QVERIFY(m_errors.isEmpty());
     }
 
     // A whole run with the Firefly stand-in: the window is closed while the

@@ -4,8 +4,10 @@
 // input events (xdotool) and read what it shows from its state report
 // (NELO_STATE_REPORT, ui/StateReport.h).
 
+#include "analysis/ContinuationDeck.h"
 #include "tests/helpers/Files.h"
 #include "tests/helpers/RealNelo.h"
+#include "tests/helpers/Standin.h"
 
 #include <QtTest>
 
@@ -192,8 +194,8 @@ private slots:
         QVERIFY(m_nelo.WaitFor([&] { return m_nelo.List("DoneListBox") == QStringList{output}; }));
         QCOMPARE(m_nelo.state["outcomes"].toObject()["DoneListBox"].toArray(), QJsonArray{"converged"});
 
-        // The menu reads Parse, HOMO-LUMO, Convergence...
-        QVERIFY(m_nelo.PopupItemFromBottom("DoneListBox", 1));
+        // The menu reads Parse, HOMO-LUMO, Convergence..., Continue from last geometry
+        QVERIFY(m_nelo.PopupItemFromBottom("DoneListBox", 2));
         QVERIFY(m_nelo.WaitFor([&] { return m_nelo.Shown("TConvergenceForm"); }));
         const QString steps = m_dir.filePath("steps.csv");
         QVERIFY(m_nelo.ChoosePath("SaveCsvBtn", steps));
@@ -202,12 +204,69 @@ private slots:
         QVERIFY(m_nelo.Click("CloseBtn"));
         QVERIFY(m_nelo.WaitFor([&] { return !m_nelo.Shown("TConvergenceForm"); }));
 
-        QVERIFY(m_nelo.PopupItemFromBottom("DoneListBox", 2));
+        QVERIFY(m_nelo.PopupItemFromBottom("DoneListBox", 3));
         QVERIFY(m_nelo.WaitFor([&] { return m_nelo.Shown("THLDlg"); }));
         const QString table = m_dir.filePath("homo-lumo.csv");
         QVERIFY(m_nelo.ChoosePath("SaveCsvBtn", table));
         QVERIFY(m_nelo.WaitFor([&] { return readFile(table).count('\n') == 2; }));
         QVERIFY2(readFile(table).contains(QFile::encodeName(output)), readFile(table).constData());
+    }
+
+    // An optimisation out of steps, its output added by hand: "Continue from
+    // last geometry" queues the new input ticked, and Run converges it. Then,
+    // with "at most 2" set, a search of 12 steps at NSTEP=5 ends not
+    // converged twice and its third run converges, each input carrying the
+    // last geometry of the output before it.
+    void continuationsByRealInput()
+    {
+        if (QStandardPaths::findExecutable("xdotool").isEmpty())
+            QSKIP("xdotool is not installed");
+        const QString work = m_dir.filePath("continued work");
+        QVERIFY(QDir().mkpath(work));
+        const QString settings = m_dir.filePath("continue.INI");
+        QVERIFY(writeFile(settings, "[Settings]\nEXEFile=" NELO_FIREFLY_STANDIN "\nDirList=" + QFile::encodeName(work)
+                                        + "\nAutoDir=1\nAddCmdLine=--standin-pace=0\n[Continue]\nMaxContinuations=2\n"));
+        const QString hand = m_dir.filePath("by hand.inp"), handOutput = m_dir.filePath("by hand.out");
+        QVERIFY(writeFile(hand, twelveStepSearch(8)));
+        QCOMPARE(QProcess::execute(NELO_FIREFLY_STANDIN, {"-i", hand, "-o", handOutput, "--standin-pace=0", "-np", "1",
+                                                           "-t", work + "/"}), 0);
+        const QString chain = m_dir.filePath("chain.inp");
+        QVERIFY(writeFile(chain, twelveStepSearch(5)));
+        m_nelo.Start(settings);
+
+        QVERIFY(m_nelo.ChoosePath("OutputBtn", handOutput));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.List("DoneListBox") == QStringList{handOutput}; }));
+        QVERIFY(m_nelo.PopupItemFromBottom("DoneListBox", 1));
+        const QString continued = m_dir.filePath("by hand-cont1.inp");
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.List("JobListBox") == QStringList{continued}; }));
+        QCOMPARE(m_nelo.state["ticks"].toObject()["JobListBox"].toArray(), QJsonArray{true});
+        QVERIFY(m_nelo.Click("RunBtn"));
+        const auto doneAtRest = [&](const QStringList &names) {
+            QStringList paths;
+            for (const QString &name : names)
+                paths << m_dir.filePath(name);
+            return m_nelo.WaitFor([&] { return m_nelo.List("DoneListBox") == paths && m_nelo.Enabled("RunBtn"); }, 60000);
+        };
+        QVERIFY(doneAtRest({"by hand-cont1.out"}));
+        QCOMPARE(m_nelo.state["outcomes"].toObject()["DoneListBox"].toArray(), QJsonArray{"converged"});
+
+        QVERIFY(m_nelo.ChoosePath("InputBtn", chain));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.List("JobListBox") == QStringList{chain}; }));
+        QVERIFY(m_nelo.Click("RunBtn"));
+        QVERIFY(doneAtRest({"chain.out", "chain-cont1.out", "chain-cont2.out"}));
+        QCOMPARE(m_nelo.state["outcomes"].toObject()["DoneListBox"].toArray(),
+                 (QJsonArray{"not-converged", "not-converged", "converged"}));
+        QByteArrayList last, third;
+        const QByteArray before = readFile(m_dir.filePath("chain-cont1.out"));
+        const auto geometry = LastUniqueGeometry({before.constData(), std::size_t(before.size())});
+        QVERIFY(geometry);
+        for (const PrintedAtom &atom : *geometry)
+            last << atom.xyz[0] + ' ' + atom.xyz[1] + ' ' + atom.xyz[2];
+        for (const QByteArray &line : readFile(m_dir.filePath("chain-cont2.inp")).split('\n'))
+            if (line.startsWith(" O ") || line.startsWith(" H "))
+                third << line.simplified().split(' ').mid(2).join(' ');
+        QCOMPARE(third, last);
+        QCOMPARE(third.size(), 3);
     }
 
     // Tab, pressed, walks the settings dialog's first page in its order, a

@@ -61,6 +61,7 @@ class TestSettingsForm : public QObject
 
     TJobSettings settings;
     TClusterSettings cluster;
+    TContinueSettings continuing;
     std::unique_ptr<TSettingsDlg> dlg;
     // No Slurm command is found unless a test asks for the local Slurm: the
     // Cluster page asks the cluster as it is first shown.
@@ -127,6 +128,8 @@ private slots:
         settings = TJobSettings();
         cluster = TClusterSettings();
         dlg = std::make_unique<TSettingsDlg>(settings, cluster);
+        continuing = TContinueSettings();
+        dlg->SetContinueSettings(&continuing);
         qputenv("PATH", QFile::encodeName(noPrograms.path()));
     }
     void cleanup()
@@ -375,8 +378,10 @@ private slots:
         control<QCheckBox>("FoptCheckBox")->setChecked(false);
         control<QCheckBox>("PoptCheckBox")->setChecked(true);
         control<QCheckBox>("CopyClCB")->setChecked(false);
+        control<QSpinBox>("ContinueSpin")->setValue(3);
         clickOK();
         QVERIFY(closedWithOK());
+        QCOMPARE(continuing.MaxContinuations, 3);
         TJobSettings expected;
         expected.EXEFile = QStringLiteral("/opt/ff8/firefly");
         expected.DirList = JoinDirList({QStringLiteral("/scratch/a"), QStringLiteral("/scratch/b b"),
@@ -417,6 +422,7 @@ private slots:
         edit("CmdOptEdit")->setText(QStringLiteral("changed"));
         control<QCheckBox>("RoptCheckBox")->setChecked(true);
         control<QCheckBox>("CopyClCB")->setChecked(false);
+        control<QSpinBox>("ContinueSpin")->setValue(4);
         if (how == QLatin1String("Cancel"))
             button("CancelBtn")->click();
         else if (how == QLatin1String("Escape"))
@@ -442,6 +448,8 @@ private slots:
         QCOMPARE(control<QCheckBox>("FoptCheckBox")->isChecked(), stored.Fopt);
         QCOMPARE(control<QCheckBox>("PoptCheckBox")->isChecked(), stored.Popt);
         QCOMPARE(control<QCheckBox>("CopyClCB")->isChecked(), stored.CopyCmdLine);
+        QCOMPARE(continuing.MaxContinuations, 0);
+        QCOMPARE(control<QSpinBox>("ContinueSpin")->value(), 0);
         QVERIFY(control<QRadioButton>("ListRadioButton")->isChecked());
     }
 
@@ -591,6 +599,9 @@ private slots:
         QTest::newRow("copy") << "CopyClCB" << QByteArray("text") << "Copy Firefly command line to clipboard";
         QTest::newRow("copy hint") << "CopyClCB" << QByteArray("toolTip")
                                    << "Copy Firefly command line to clipboard when running a job.";
+        QTest::newRow("continue") << "ContinueLabel" << QByteArray("text")
+                                  << "Continue optimisations that run out of steps or time, at most";
+        QTest::newRow("continue, times") << "ContinueTimesLabel" << QByteArray("text") << "times";
         QTest::newRow("ok") << "OKBtn" << QByteArray("text") << "OK";
         QTest::newRow("cancel") << "CancelBtn" << QByteArray("text") << "Cancel";
     }
@@ -670,7 +681,7 @@ private slots:
                                  << head + QStringList{"OFAskItem"} + middle + buttons
                                         + QStringList{"ListRadioButton"} + tail;
         QTest::newRow("Other page") << 1 << false << 0
-                                    << QStringList{"TextFile", "TxtBtn", "MolFile", "MolBtn", "CopyClCB"};
+                                    << QStringList{"TextFile", "TxtBtn", "MolFile", "MolBtn", "CopyClCB", "ContinueSpin"};
         const QStringList cluster{"PartitionCombo", "TestBtn", "AccountEdit", "TimeLimitEdit", "MemoryEdit",
                                   "SbatchOptEdit", "JobsAtOnceSpin", "PollSecondsSpin"};
         QTest::newRow("Cluster page, this computer") << 2 << false << 0 << QStringList{"LocalRadioButton"} + cluster;

@@ -315,6 +315,18 @@ int InputDeck::multiplicity() const
     return it == contrl.end() ? 1 : std::atoi(it->second.c_str());
 }
 
+std::vector<Atom> InputDeck::Expand(const std::vector<Atom> &unique) const
+{
+    std::vector<Atom> all = atoms;
+    for (size_t i = 0; i < all.size(); ++i) {
+        const Atom &from = unique[images[i].unique];
+        const std::array<double, 9> &m = images[i].operation;
+        for (int r = 0; r < 3; ++r)
+            all[i].xyz[r] = m[size_t(r) * 3] * from.xyz[0] + m[size_t(r) * 3 + 1] * from.xyz[1] + m[size_t(r) * 3 + 2] * from.xyz[2];
+    }
+    return all;
+}
+
 std::vector<std::string> ReadCards(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -376,7 +388,8 @@ InputDeck ParseInputDeck(std::vector<std::string> cards)
     if (deck.uniqueAtoms.empty())
         Fail({" *** ERROR! THE $DATA GROUP HOLDS NO ATOMS."});
 
-    for (const Atom &unique : deck.uniqueAtoms) {
+    for (size_t u = 0; u < deck.uniqueAtoms.size(); ++u) {
+        const Atom &unique = deck.uniqueAtoms[u];
         const size_t first = deck.atoms.size();
         for (const Matrix &m : group) {
             Atom image = unique;
@@ -387,8 +400,10 @@ InputDeck ParseInputDeck(std::vector<std::string> cards)
                 known = known
                         || std::hypot(image.xyz[0] - deck.atoms[i].xyz[0], image.xyz[1] - deck.atoms[i].xyz[1],
                                       image.xyz[2] - deck.atoms[i].xyz[2]) < 1e-4;
-            if (!known)
+            if (!known) {
                 deck.atoms.push_back(image);
+                deck.images.push_back({u, m});
+            }
         }
     }
     for (size_t i = 0; i < deck.atoms.size(); ++i)

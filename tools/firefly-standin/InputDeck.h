@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,6 +21,17 @@ struct InputDeck
     std::string symmetry;            // as written, e.g. "C1" or "CNH 2"
     std::vector<Atom> uniqueAtoms;   // as written in $DATA
     std::vector<Atom> atoms;         // the whole molecule (symmetry images added)
+    // Which unique atom each atom of `atoms` is an image of, and by which
+    // operation (a 3 x 3 matrix, rows first).
+    struct Image
+    {
+        size_t unique;
+        std::array<double, 9> operation;
+    };
+    std::vector<Image> images;
+
+    // The whole molecule for other positions of the unique atoms.
+    std::vector<Atom> Expand(const std::vector<Atom> &unique) const;
 
     std::string runtyp() const;
     std::string scftyp() const;

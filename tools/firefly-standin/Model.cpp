@@ -258,11 +258,30 @@ Model BuildModel(const InputDeck &deck, std::uint64_t seed)
     model.search = runtyp == "OPTIMIZE" || runtyp == "SADPOINT";
     model.opttol = Number(deck.statpt, "OPTTOL", 1e-4);
     model.nstep = int(Number(deck.statpt, "NSTEP", 20));
+    // The search heads for the geometry whose coordinates are the start's
+    // rounded to the nearest multiple of SearchGrid (angstrom), each step
+    // taking it a fixed share of the way there, and the largest gradient is
+    // proportional to the largest distance left. A search continued from a
+    // geometry it went through (its printed coordinates) therefore heads for
+    // the same place and needs only the steps that were left.
+    std::vector<Atom> start = deck.uniqueAtoms, located = deck.uniqueAtoms;
+    double farthest = 0;
+    for (Atom &a : located)
+        for (double &x : a.xyz)
+            x = std::round(x / Model::SearchGrid) * Model::SearchGrid;
+    for (size_t i = 0; i < start.size(); ++i)
+        for (int c = 0; c < 3; ++c)
+            farthest = std::max(farthest, std::fabs(start[i].xyz[c] - located[i].xyz[c]));
     int count = 1;
     double g0 = 0, ratio = 0;
     if (model.search) {
-        g0 = atoms.size() > 1 ? random.between(0.02, 0.08) : 0.0;
-        ratio = random.between(0.3, 0.45);
+        // The share from what stays the same along the search: the title,
+        // the point group and the atoms' names and charges.
+        std::string molecule = deck.title + '\n' + deck.symmetry;
+        for (const Atom &a : deck.uniqueAtoms)
+            molecule += '\n' + a.name + ' ' + std::to_string(a.charge);
+        ratio = Random(HashText(molecule)).between(0.3, 0.45);
+        g0 = atoms.size() > 1 ? Model::GradientPerAngstrom * farthest : 0.0;
         while (g0 * std::pow(ratio, count - 1) >= model.opttol && count < 60)
             ++count;
         if (count > model.nstep) {
@@ -277,21 +296,17 @@ Model BuildModel(const InputDeck &deck, std::uint64_t seed)
         count = 1;
     }
 
-    // The input geometry is the start; the located one differs by a few hundredths of an angstrom.
-    std::vector<Atom> start = atoms, located = atoms;
-    const double scale = random.between(-0.02, 0.02);
-    for (Atom &a : located)
-        for (double &x : a.xyz)
-            x = x * (1 + scale) + random.between(-0.01, 0.01);
     const double spread = 0.004 * double(atoms.size()) + 0.005;
     for (int k = 0; k < count; ++k) {
         Step step;
-        const double left = model.search ? std::pow(ratio, k) : 0.0;
-        step.geometry = located;
-        for (size_t i = 0; i < atoms.size(); ++i)
+        const double left = model.search ? std::pow(ratio, k) : 1.0;
+        step.uniqueGeometry = located;
+        for (size_t i = 0; i < start.size(); ++i)
             for (int c = 0; c < 3; ++c)
-                step.geometry[i].xyz[c] = located[i].xyz[c] + (start[i].xyz[c] - located[i].xyz[c]) * left;
-        step.energy = std::round((finalEnergy + spread * left * random.between(0.8, 1.2)) * 1e10) / 1e10;
+                step.uniqueGeometry[i].xyz[c] = located[i].xyz[c] + (start[i].xyz[c] - located[i].xyz[c]) * left;
+        step.geometry = deck.Expand(step.uniqueGeometry);
+        const double away = model.search ? left : 0.0;
+        step.energy = std::round((finalEnergy + spread * away * random.between(0.8, 1.2)) * 1e10) / 1e10;
         step.maxGradient = model.search ? g0 * left : 0.0;
         step.gradient.resize(3 * atoms.size());
         double largest = 0;

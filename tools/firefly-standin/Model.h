@@ -25,7 +25,8 @@ struct Shell
 
 struct Step
 {
-    std::vector<Atom> geometry;
+    std::vector<Atom> uniqueGeometry;  // the atoms of $DATA
+    std::vector<Atom> geometry;        // the whole molecule
     std::vector<double> gradient;  // 3 per atom, hartree/bohr
     double energy = 0;             // hartree
     double maxGradient = 0;
@@ -59,6 +60,11 @@ struct Model
     int nstep = 20;
     bool converged = true;
     std::vector<Step> steps;    // one for a single point; one per NSERCH for a search
+
+    // The geometry search (BuildModel): the grid whose nearest point it
+    // heads for, and the largest gradient per angstrom left to go.
+    static constexpr double SearchGrid = 0.0437;
+    static constexpr double GradientPerAngstrom = 2.5;
 
     int basisCount() const { return int(functions.size()); }
     const Step &final() const { return steps.back(); }

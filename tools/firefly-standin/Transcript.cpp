@@ -62,7 +62,8 @@ private:
     void setup(const InputDeck &deck, const Model &model);
     void basisTable(const Model &model);
     void searchParameters(const Model &model);
-    void coordinates(const std::vector<Atom> &atoms, const char *heading);
+    void coordinates(const std::vector<Atom> &atoms, const char *heading, bool blankBefore = true);
+    void searchGeometry(const Step &step, bool blankBefore = true);
     void distances(const std::vector<Atom> &atoms);
     void guess(const Model &model);
     void twoElectronIntegrals();
@@ -272,9 +273,10 @@ void Run::searchParameters(const Model &model)
     m_out.line("          DXMAX  = 3.000E-01          PURIFY =         F");
 }
 
-void Run::coordinates(const std::vector<Atom> &atoms, const char *heading)
+void Run::coordinates(const std::vector<Atom> &atoms, const char *heading, bool blankBefore)
 {
-    m_out.blank();
+    if (blankBefore)
+        m_out.blank();
     m_out.line(heading);
     m_out.line("   ATOM   CHARGE       X              Y              Z");
     m_out.line(" ------------------------------------------------------------");
@@ -282,6 +284,14 @@ void Run::coordinates(const std::vector<Atom> &atoms, const char *heading)
         m_out.line(Fmt(" %-10s%5.1f%15.10f%15.10f%15.10f", a.name.c_str(), double(a.charge), a.xyz[0], a.xyz[1],
                        a.xyz[2]));
     m_out.blank();
+}
+
+// The geometry of a search step as Firefly prints it: the atoms of $DATA in
+// their order, then the whole molecule.
+void Run::searchGeometry(const Step &step, bool blankBefore)
+{
+    coordinates(step.uniqueGeometry, " COORDINATES OF SYMMETRY UNIQUE ATOMS (ANGS)", blankBefore);
+    coordinates(step.geometry, " COORDINATES OF ALL ATOMS ARE (ANGS)", false);
 }
 
 // Distances between all atoms, four columns a block; "*" marks those below 3 angstrom.
@@ -583,7 +593,7 @@ void Run::located(const InputDeck &deck, const Model &model)
     m_out.line("      ***** EQUILIBRIUM GEOMETRY LOCATED *****");
     m_out.blank();
     m_out.line(" " + deck.title);
-    coordinates(s.geometry, " COORDINATES OF ALL ATOMS ARE (ANGS)");
+    searchGeometry(s, false);
     const double nuclear = NuclearRepulsion(s.geometry);
     m_out.line(Fmt("          NUCLEAR ENERGY    = %20.10f", nuclear));
     m_out.line(Fmt("          ELECTRONIC ENERGY = %20.10f", s.energy - nuclear));
@@ -656,7 +666,7 @@ int Run::write()
     if (model.search) {
         searchParameters(model);
         m_out.line(" NSERCH=   0");
-        coordinates(model.steps[0].geometry, " COORDINATES OF ALL ATOMS ARE (ANGS)");
+        searchGeometry(model.steps[0]);
     }
     m_out.line("          ********************");
     m_out.line("          1 ELECTRON INTEGRALS");
@@ -671,7 +681,7 @@ int Run::write()
     for (size_t k = 0; k < model.steps.size(); ++k) {
         if (k > 0) {
             m_out.line(Fmt(" NSERCH=%4zu", k));
-            coordinates(model.steps[k].geometry, " COORDINATES OF ALL ATOMS ARE (ANGS)");
+            searchGeometry(model.steps[k]);
             distances(model.steps[k].geometry);
             m_out.line(" ...... END OF ONE-ELECTRON INTEGRALS ......");
             m_out.line(" ...... END OF TWO-ELECTRON INTEGRALS .....");

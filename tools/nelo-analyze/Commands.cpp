@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "Output.h"
 
+#include "analysis/ContinuationDeck.h"
 #include "analysis/GeometryScanner.h"
 #include "analysis/JobOutcome.h"
 #include "analysis/OrbitalReport.h"
@@ -94,6 +95,18 @@ int NeloAnalyzeCommands(const char *command, bool json, int fileCount, char **fi
             if (json)
                 writeJson(out, {{"file", fileName}, {"entries", entries}});
         });
+    } else if (std::strcmp(command, "continue") == 0) {
+        // One output and perhaps its input: the deck, or why there is none.
+        allGood = runForFile(out, files[0], false, [&](const QString &fileName, const char *file) {
+            const ContinuationDeck deck =
+                ContinueFromOutput(fileName, fileCount > 1 ? QFile::decodeName(files[1]) : QString(), false);
+            if (deck.refusal != ContinuationDeck::Refusal::None) {
+                std::fprintf(stderr, "%s: %s\n", file, deck.reason.toLocal8Bit().constData());
+                allGood = false;
+                return;
+            }
+            out.append(view(deck.deck));
+        }) && allGood;
     } else if (std::strcmp(command, "homo-lumo") == 0) {
         eachFile([&](const QString &fileName, const char *) {
             const QByteArray line = ExtractOrbitalReport(fileName);

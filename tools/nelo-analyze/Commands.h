@@ -16,7 +16,8 @@ struct ProgressState
     std::size_t stepPrefixSize;
 };
 
-// Runs `command` ("progress", "homo-lumo" or "outcome") on the files, as
+// Runs `command` ("progress", "homo-lumo", "outcome", or "continue" with an
+// output and perhaps its input) on the files, as
 // JSON when asked, progress going on from `state` when given; returns the
 // exit status for them. Standard output holds nothing unwritten.
 extern "C" int NeloAnalyzeCommands(const char *command, bool json, int fileCount, char **files,

@@ -31,6 +31,7 @@ namespace {
 const char Usage[] =
     "Usage: nelo-analyze COMMAND FILE...\n"
     "       nelo-analyze COMMAND --json FILE...\n"
+    "       nelo-analyze continue OUTPUT [INPUT]\n"
     "       nelo-analyze --help | --version\n"
     "\n"
     "Reads finished Firefly output files as Nelo does.\n"
@@ -52,6 +53,14 @@ const char Usage[] =
     "                     error text), killed (no termination line), no-output.\n"
     "                     Only the end of each output is read, as far back as\n"
     "                     needed.\n"
+    "  continue OUTPUT [INPUT]\n"
+    "                     the input that goes on with a geometry optimisation\n"
+    "                     from the last geometry of its output: INPUT (else the\n"
+    "                     input cards the output echoes) with the coordinates of\n"
+    "                     its $DATA atoms replaced by the newest complete\n"
+    "                     \"COORDINATES OF SYMMETRY UNIQUE ATOMS (ANGS)\" block\n"
+    "                     (UNITS=BOHR then reads UNITS=ANGS), written to standard\n"
+    "                     output; why not, on standard error, with exit status 1.\n"
     "\n"
     "  --json             one JSON object a line per file instead, for pipelines:\n"
     "                     {\"file\", \"entries\": [...]} (progress);\n"
@@ -159,6 +168,13 @@ int main(int argc, char *argv[])
     const bool json = argc >= 3 && std::strcmp(argv[2], "--json") == 0;
     const int first = json ? 3 : 2;
     const bool progress = std::strcmp(command, "progress") == 0;
+    if (std::strcmp(command, "continue") == 0) {
+        if (argc != 3 && argc != 4) {
+            std::fputs(Usage, stderr);
+            return 2;
+        }
+        return runCommands(command, false, argc - 2, argv + 2, nullptr);
+    }
     if (argc <= first || !(progress || std::strcmp(command, "homo-lumo") == 0 || std::strcmp(command, "outcome") == 0)) {
         std::fputs(Usage, stderr);
         return 2;
