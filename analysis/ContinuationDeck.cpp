@@ -1,5 +1,6 @@
 #include "analysis/ContinuationDeck.h"
 
+#include "analysis/FireflyMarkers.h"
 #include "analysis/TextLines.h"
 
 #include <QFileInfo>
@@ -12,9 +13,9 @@
 
 namespace {
 
-constexpr std::string_view UniqueAtomsMarker = "COORDINATES OF SYMMETRY UNIQUE ATOMS (ANGS)";
-constexpr std::string_view EchoPrefix = " INPUT CARD>";
-constexpr std::string_view SearchMarkers[] = {"NSERCH=", "PARAMETERS CONTROLLING GEOMETRY SEARCH ARE"};
+using FireflyMarkers::EchoPrefix;
+using FireflyMarkers::UniqueAtomsMarker;
+constexpr std::string_view SearchMarkers[] = {FireflyMarkers::StepLabel, FireflyMarkers::SearchStart};
 // COORD values whose $DATA is not Cartesian.
 constexpr std::string_view NotCartesian[] = {"ZMT", "ZMTMPC", "FRAGONLY", "HINT"};
 

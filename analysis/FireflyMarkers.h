@@ -37,6 +37,12 @@ constexpr std::string_view EnergyConverged = "ENERGY CONVERGED";
 constexpr std::string_view StepWord = "NSERCH";                                   // any line of a search step
 constexpr std::string_view SearchParameters = "PARAMETERS CONTROLLING GEOMETRY SEARCH"; // with or without "ARE"
 
+// The input deck echoed near the top, one card a line behind this prefix
+// (padded to 80 columns), and the geometry of each step of a search: the
+// symmetry-unique atoms in Angstrom, one line each in the order of $DATA.
+constexpr std::string_view EchoPrefix = " INPUT CARD>";
+constexpr std::string_view UniqueAtomsMarker = "COORDINATES OF SYMMETRY UNIQUE ATOMS (ANGS)";
+
 // Whole lines of the orbital and energy printout, blanks counting.
 constexpr std::string_view SymmetryBothSets = " SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.   BOTH SET(S).";
 constexpr std::string_view SymmetryAlphaSet = " SYMMETRIES FOR INITIAL GUESS ORBITALS FOLLOW.  ALPHA SET(S).";

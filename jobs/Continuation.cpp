@@ -3,6 +3,7 @@
 #include "analysis/ContinuationDeck.h"
 #include "jobs/IniFile.h"
 #include "platform/Errors.h"
+#include "platform/Paths.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,12 +36,10 @@ struct Parts
 
 Parts parts(const QString &path)
 {
-    const qsizetype nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
     Parts p;
-    p.folder = path.left(nameStart);
-    p.stem = dot > nameStart ? path.mid(nameStart, dot - nameStart) : path.mid(nameStart);
-    p.suffix = dot > nameStart ? path.mid(dot) : QString();
+    p.folder = Paths::FolderPart(path);
+    p.stem = Paths::BaseName(path);
+    p.suffix = Paths::FileNamePart(path).mid(p.stem.size());
     return p;
 }
 
@@ -208,7 +207,7 @@ QString ContinuationChains::Text(const QString &input, int atMost) const
     const Link link = Of(input);
     if (link.number == 0)
         return {};
-    const QString name = link.original.mid(link.original.lastIndexOf(QLatin1Char('/')) + 1);
+    const QString name = Paths::FileNamePart(link.original);
     return atMost > 0 ? QStringLiteral("continuation %1 of at most %2 of %3").arg(link.number).arg(atMost).arg(name)
                       : QStringLiteral("continuation %1 of %2").arg(link.number).arg(name);
 }
