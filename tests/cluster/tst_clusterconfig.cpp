@@ -60,7 +60,7 @@ private slots:
         QTest::addColumn<int>("pollSeconds");
         QTest::newRow("missing") << QByteArray() << 0 << 10 << 5;
         QTest::newRow("set") << QByteArray("RunOn=1\nJobsAtOnce=$20\nPollSeconds=60") << 1 << 32 << 60;
-        QTest::newRow("out of range") << QByteArray("RunOn=2\nJobsAtOnce=0\nPollSeconds=-5") << 0 << 10 << 5;
+        QTest::newRow("out of range") << QByteArray("RunOn=3\nJobsAtOnce=0\nPollSeconds=-5") << 0 << 10 << 5;
         QTest::newRow("no numbers") << QByteArray("RunOn=slurm\nJobsAtOnce=\nPollSeconds=5s") << 0 << 10 << 5;
     }
     void editedNumbersFallBack()
