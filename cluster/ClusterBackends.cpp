@@ -6,21 +6,22 @@
 
 #include <QCoreApplication>
 
-namespace {
-
-// Nelo's window for ssh's questions is installed beside Nelo.
-QString askPassProgram(const QString &given)
+QString ClusterBackends::AskPassProgram()
 {
-    return given.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/nelo-askpass") : given;
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/nelo-askpass");
 }
 
-} // namespace
+SlurmCluster::Answer ClusterBackends::AskOverSsh(const TClusterSettings &settings, const QString &program,
+                                                 const QStringList &arguments)
+{
+    return SshCluster::Ask(settings, AskPassProgram(), SshConfigFile(), program, arguments);
+}
 
 ClusterBackends::ClusterBackends(const TClusterSettings &settings, const TJobSettings &jobSettings,
                                  const QString &stateFile, const QString &askPass)
     : m_settings(settings)
     , m_slurm(std::make_unique<SlurmCluster>(settings, stateFile))
-    , m_ssh(std::make_unique<SshCluster>(settings, jobSettings, SshCluster::StateFileFor(stateFile), askPassProgram(askPass),
+    , m_ssh(std::make_unique<SshCluster>(settings, jobSettings, SshCluster::StateFileFor(stateFile), askPass.isEmpty() ? AskPassProgram() : askPass,
                                          SshConfigFile()))
 {
 }

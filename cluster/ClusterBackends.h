@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cluster/ClusterSettings.h"
+#include "cluster/SlurmCluster.h"
 #include "jobs/JobRunner.h"
 
 #include <QString>
@@ -8,7 +9,6 @@
 #include <memory>
 #include <vector>
 
-class SlurmCluster;
 class SshCluster;
 
 // The places besides this computer where Nelo runs jobs, and which one the
@@ -51,6 +51,12 @@ public:
     SshCluster &Ssh() { return *m_ssh; }
     // The ssh configuration file NELO_SSH_CONFIG names (empty: ssh's own).
     static QString SshConfigFile();
+    // Nelo's window for ssh's questions: nelo-askpass beside the running program.
+    static QString AskPassProgram();
+    // The settings dialog's test over SSH: connects as the settings say and
+    // runs the command there (SshCluster::Ask).
+    static SlurmCluster::Answer AskOverSsh(const TClusterSettings &settings, const QString &program,
+                                           const QStringList &arguments);
 
 private:
     const TClusterSettings &m_settings;

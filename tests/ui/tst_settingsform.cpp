@@ -81,8 +81,14 @@ class TestSettingsForm : public QObject
     {
         TClusterSettings shown;
         shown.RunOn = control<QRadioButton>("SlurmRadioButton")->isChecked()  ? TClusterSettings::Where::Slurm
+                      : control<QRadioButton>("SshRadioButton")->isChecked()   ? TClusterSettings::Where::SlurmOverSsh
                       : control<QRadioButton>("LocalRadioButton")->isChecked() ? TClusterSettings::Where::ThisComputer
                                                                                : TClusterSettings::Where(7);
+        shown.Destination = edit("DestinationEdit")->text();
+        shown.ClusterFirefly = edit("ClusterFireflyEdit")->text();
+        shown.ClusterWorkFolder = edit("ClusterWorkFolderEdit")->text();
+        shown.ClusterLibrary = edit("ClusterLibraryEdit")->text();
+        shown.RemoveClusterFolders = control<QCheckBox>("RemoveFoldersCheck")->isChecked();
         shown.Partition = partitions()->currentText();
         shown.Account = edit("AccountEdit")->text();
         shown.TimeLimit = edit("TimeLimitEdit")->text();
@@ -94,8 +100,15 @@ class TestSettingsForm : public QObject
     }
     void typeIntoClusterPage(const TClusterSettings &typed)
     {
-        control<QRadioButton>(typed.RunOn == TClusterSettings::Where::Slurm ? "SlurmRadioButton" : "LocalRadioButton")
+        control<QRadioButton>(typed.RunOn == TClusterSettings::Where::Slurm          ? "SlurmRadioButton"
+                              : typed.RunOn == TClusterSettings::Where::SlurmOverSsh ? "SshRadioButton"
+                                                                                     : "LocalRadioButton")
             ->setChecked(true);
+        edit("DestinationEdit")->setText(typed.Destination);
+        edit("ClusterFireflyEdit")->setText(typed.ClusterFirefly);
+        edit("ClusterWorkFolderEdit")->setText(typed.ClusterWorkFolder);
+        edit("ClusterLibraryEdit")->setText(typed.ClusterLibrary);
+        control<QCheckBox>("RemoveFoldersCheck")->setChecked(typed.RemoveClusterFolders);
         partitions()->setEditText(typed.Partition);
         edit("AccountEdit")->setText(typed.Account);
         edit("TimeLimitEdit")->setText(typed.TimeLimit);
@@ -611,8 +624,10 @@ private slots:
         QCOMPARE(pages->tabText(0), QStringLiteral("Firefly"));
         QCOMPARE(pages->tabText(1), QStringLiteral("Other"));
         QCOMPARE(pages->tabText(2), QStringLiteral("Cluster"));
-        for (const char *name : {"LocalRadioButton", "SlurmRadioButton", "PartitionCombo", "TestBtn", "AccountEdit",
-                                 "TimeLimitEdit", "MemoryEdit", "SbatchOptEdit", "JobsAtOnceSpin", "PollSecondsSpin"})
+        for (const char *name : {"LocalRadioButton", "SlurmRadioButton", "SshRadioButton", "DestinationEdit",
+                                 "ClusterFireflyEdit", "ClusterWorkFolderEdit", "ClusterLibraryEdit",
+                                 "RemoveFoldersCheck", "PartitionCombo", "TestBtn", "AccountEdit", "TimeLimitEdit",
+                                 "MemoryEdit", "SbatchOptEdit", "JobsAtOnceSpin", "PollSecondsSpin"})
             QVERIFY2(!control<QWidget>(name)->toolTip().isEmpty(), name);
         QVERIFY(partitions()->isEditable());
         QVERIFY(button("OKBtn")->isDefault());
@@ -671,10 +686,13 @@ private slots:
                                         + QStringList{"ListRadioButton"} + tail;
         QTest::newRow("Other page") << 1 << false << 0
                                     << QStringList{"TextFile", "TxtBtn", "MolFile", "MolBtn", "CopyClCB"};
-        const QStringList cluster{"PartitionCombo", "TestBtn", "AccountEdit", "TimeLimitEdit", "MemoryEdit",
-                                  "SbatchOptEdit", "JobsAtOnceSpin", "PollSecondsSpin"};
+        const QStringList cluster{"DestinationEdit", "ClusterFireflyEdit", "ClusterWorkFolderEdit",
+                                  "ClusterLibraryEdit", "RemoveFoldersCheck", "PartitionCombo", "TestBtn",
+                                  "AccountEdit", "MemoryEdit", "TimeLimitEdit", "SbatchOptEdit", "JobsAtOnceSpin",
+                                  "PollSecondsSpin"};
         QTest::newRow("Cluster page, this computer") << 2 << false << 0 << QStringList{"LocalRadioButton"} + cluster;
         QTest::newRow("Cluster page, Slurm") << 2 << false << 0 << QStringList{"SlurmRadioButton"} + cluster;
+        QTest::newRow("Cluster page, over SSH") << 2 << false << 0 << QStringList{"SshRadioButton"} + cluster;
     }
     void tabOrder()
     {
@@ -687,6 +705,8 @@ private slots:
         settings.OutputFormat = quint8(outputFormat);
         if (order.contains("SlurmRadioButton"))
             cluster.RunOn = TClusterSettings::Where::Slurm;
+        if (order.contains("SshRadioButton"))
+            cluster.RunOn = TClusterSettings::Where::SlurmOverSsh;
         showDialog();
         dlg->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
@@ -720,11 +740,16 @@ private slots:
         QTest::addColumn<TClusterSettings>("storedByOK");
         const TClusterSettings slurm = clusterInEveryField();
         TClusterSettings pasted = slurm;
-        for (QString *text : {&pasted.Partition, &pasted.Account, &pasted.TimeLimit, &pasted.Memory})
+        for (QString *text : {&pasted.Partition, &pasted.Account, &pasted.TimeLimit, &pasted.Memory,
+                              &pasted.Destination, &pasted.ClusterFirefly, &pasted.ClusterWorkFolder,
+                              &pasted.ClusterLibrary})
             *text = ' ' + *text + "\r\n";
         pasted.SbatchOptions = "--qos=low\n\"--comment=a b\"\n";
         QTest::newRow("defaults, then Slurm") << TClusterSettings() << pasted << slurm;
         QTest::newRow("Slurm, then defaults") << slurm << TClusterSettings() << TClusterSettings();
+        TClusterSettings ssh = slurm;
+        ssh.RunOn = TClusterSettings::Where::SlurmOverSsh;
+        QTest::newRow("Slurm, then over SSH") << slurm << ssh << ssh;
     }
     void clusterPage()
     {
