@@ -138,7 +138,7 @@ EOF
 ListenAddress 127.0.0.1:$port
 ListenAddress 127.0.0.1:$((port + 1))
 HostKey $dir/host_key
-PidFile $dir/sshd.pid
+PidFile none
 AuthorizedKeysFile $dir/authorized_keys
 StrictModes no
 UsePAM no
@@ -207,7 +207,9 @@ do_start() {
     [[ -d /run/sshd ]] || mkdir -p -m 0755 /run/sshd
     "$sshd" -t -f "$dir/sshd_config" || die "sshd does not take $dir/sshd_config"
     rm -f "$dir/sshd.pid"
-    "$sshd" -f "$dir/sshd_config" -E "$dir/sshd.log" || die "sshd did not start (see $dir/sshd.log)"
+    # In the foreground of a session of its own, its pid recorded here.
+    setsid "$sshd" -D -f "$dir/sshd_config" -E "$dir/sshd.log" </dev/null >/dev/null 2>&1 &
+    echo $! >"$dir/sshd.pid"
     for ((i = 0; i < 50; i++)); do
         answers && break
         sleep 0.2

@@ -179,13 +179,15 @@ void TSettingsDlg::FormCreate()
 
 bool TSettingsDlg::eventFilter(QObject *watched, QEvent *event)
 {
-    // Over SSH the cluster is asked only by Test: connecting may ask for a
-    // passphrase, which nobody expects from a look at the page.
-    if (watched == ui->ClusterPage && event->type() == QEvent::Show && !m_clusterAsked
-        && !ui->SshRadioButton->isChecked()) {
+    if (watched == ui->ClusterPage && event->type() == QEvent::Show && !m_clusterAsked) {
         m_clusterAsked = true;
-        // After the page has been drawn.
-        QTimer::singleShot(0, this, &TSettingsDlg::TestBtnClick);
+        // After the page has been drawn. Over SSH the cluster is asked only
+        // by Test: connecting may ask for a passphrase, which nobody expects
+        // from a look at the page.
+        QTimer::singleShot(0, this, [this] {
+            if (!ui->SshRadioButton->isChecked())
+                TestBtnClick();
+        });
     }
     return QDialog::eventFilter(watched, event);
 }

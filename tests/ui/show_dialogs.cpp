@@ -1,7 +1,7 @@
 // Shows one of the dialogs with sample contents, for looking at it (for
 // example under xvfb-run with a screenshot). Not a test and not installed.
 //
-//   nelo_show_dialogs settings|settings-other|settings-cluster|settings-hint|report|about
+//   nelo_show_dialogs settings|settings-other|settings-cluster|settings-ssh|settings-hint|report|about
 //   nelo_show_dialogs convergence OUTPUT
 //   nelo_show_dialogs main-run FOLDER
 //
@@ -26,6 +26,7 @@
 #include "ui/SettingsForm.h"
 
 #include <QApplication>
+#include <QPushButton>
 #include <QDir>
 #include <QGroupBox>
 #include <QIcon>
@@ -127,14 +128,28 @@ int main(int argc, char *argv[])
     cluster.TimeLimit = QStringLiteral("4:00:00");
     cluster.Memory = QStringLiteral("16G");
     cluster.SbatchOptions = QStringLiteral("--qos=low \"--comment=Nelo run\"");
+    cluster.Destination = QStringLiteral("ann@login.hpc.example");
+    cluster.ClusterFirefly = QStringLiteral("/opt/firefly/firefly");
+    cluster.ClusterWorkFolder = QStringLiteral("/scratch/ann/nelo");
+    // Over SSH Test is pressed: with NELO_SSH_CONFIG of scripts/ssh-local.sh,
+    // the local sshd answers.
+    if (which == QLatin1String("settings-ssh")) {
+        cluster.RunOn = TClusterSettings::Where::SlurmOverSsh;
+        if (!qEnvironmentVariableIsEmpty("NELO_SSH_CONFIG"))
+            cluster.Destination = QStringLiteral("nelo-cluster");
+    }
 
     std::unique_ptr<QDialog> dialog;
     if (which.startsWith(QLatin1String("settings"))) {
         auto settingsDialog = std::make_unique<TSettingsDlg>(settings, cluster);
         if (which == QLatin1String("settings-other"))
             settingsDialog->findChild<QTabWidget *>(QStringLiteral("PageControl1"))->setCurrentIndex(1);
-        if (which == QLatin1String("settings-cluster"))
+        if (which == QLatin1String("settings-cluster") || which == QLatin1String("settings-ssh"))
             settingsDialog->findChild<QTabWidget *>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
+        if (which == QLatin1String("settings-ssh")) {
+            QDialog *shown = settingsDialog.get();
+            QTimer::singleShot(500, shown, [shown] { shown->findChild<QPushButton *>(QStringLiteral("TestBtn"))->click(); });
+        }
         if (which == QLatin1String("settings-hint")) {
             QDialog *shown = settingsDialog.get();
             QTimer::singleShot(1000, shown, [shown] {
