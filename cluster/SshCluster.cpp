@@ -12,12 +12,17 @@
 
 namespace {
 
+// The monitor asks every job's run in one turn; the connection's work is
+// looked at once in that time.
+constexpr qint64 PollMoreMs = 20;
 // The followed job is brought up to date this often.
 constexpr qint64 FollowMs = 500;
 // At most this much of one file per command: a larger backlog comes over
 // the next ones.
 constexpr qint64 FollowLimit = 4 << 20;
-constexpr qint64 HomeChunk = 8 << 20;
+// What one command brings home of all files together, at least MinPerFile
+// of each.
+constexpr qint64 HomeBudget = 32 << 20;
 // A poll fetches at most this much of all outputs together, and at least
 // MinPerFile of each.
 constexpr qint64 PollBudget = 16 << 20;
@@ -303,34 +308,35 @@ std::optional<SlurmCluster::Reply> SshCluster::replyOf(QProcess &process, Query)
     return Reply{command.status == 0, command.output, result.err};
 }
 
-void SshCluster::take(const QString &jobId, qint64 offset, const RemoteAnswer::File &file)
+bool SshCluster::take(const QString &jobId, qint64 offset, const RemoteAnswer::File &file)
 {
     const auto found = jobs().find(jobId);
     if (found == jobs().end() || file.size < 0)
-        return; // let go of meanwhile, or Firefly has not begun its output
+        return true; // let go of meanwhile, or Firefly has not begun its output
     Job &job = *found->second;
     if (offset != job.record.mirrored)
-        return; // an answer to a question asked before the last one came in
+        return true; // an answer to a question asked before the last one came in
     Mirror &mirror = mirrorOf(job);
     if (!mirror.file.isOpen()) {
         mirror.file.setFileName(job.record.output);
         if (!mirror.file.open(QIODevice::WriteOnly | QIODevice::Append)) {
             m_problem = QStringLiteral("Cannot write %1: %2").arg(job.record.output, mirror.file.errorString());
-            return;
+            return false;
         }
     }
     if (file.bytes.isEmpty())
-        return;
+        return true;
     if (mirror.file.write(file.bytes) != file.bytes.size() || !mirror.file.flush()) {
         // Whatever reached the file counts; the rest is asked for again.
         m_problem = QStringLiteral("Cannot write %1: %2").arg(job.record.output, mirror.file.errorString());
         mirror.file.close();
         const QFileInfo written(job.record.output);
         job.record.mirrored = written.exists() ? written.size() : 0;
-        return;
+        return false;
     }
     job.record.mirrored += file.bytes.size();
     saveSoon();
+    return true;
 }
 
 void SshCluster::saveSoon()
@@ -340,8 +346,10 @@ void SshCluster::saveSoon()
 
 void SshCluster::pollMore()
 {
-    if (jobs().empty())
+    // Asked for every job on every turn of the monitor: once a turn is enough.
+    if (jobs().empty() || now() - m_lastMore < PollMoreMs)
         return;
+    m_lastMore = now();
     SshConnection &link = connection();
     link.Tick();
     if (m_saveWanted && now() - m_lastSave >= qint64(settings().PollSeconds) * 1000) {
@@ -422,124 +430,142 @@ void SshCluster::startHome()
 {
     if (m_home)
         return;
+    // One command serves every job whose files are coming home: the number
+    // of commands follows the time it takes, not the number of jobs.
+    QStringList batch;
     for (const auto &[id, job] : jobs()) {
-        Mirror &mirror = mirrorOf(*job);
-        if (!job->over || mirror.step == Mirror::Step::Done || mirror.step == Mirror::Step::Following
-            || mirror.fetching)
-            continue;
-        RemoteScript request;
+        const Mirror &mirror = mirrorOf(*job);
+        if (job->over && !mirror.fetching
+            && (mirror.step == Mirror::Step::Rest || mirror.step == Mirror::Step::Files
+                || mirror.step == Mirror::Step::Remove))
+            batch << id;
+    }
+    if (batch.isEmpty())
+        return;
+    const qint64 chunk = std::max(MinPerFile, HomeBudget / batch.size());
+    RemoteScript request;
+    for (const QString &id : std::as_const(batch)) {
+        const Job &job = *jobs().at(id);
+        const Mirror &mirror = mirrorOf(job);
         switch (mirror.step) {
         case Mirror::Step::Rest:
-            request.Fetch(job->record.clusterOutput, job->record.mirrored, HomeChunk);
-            request.List(job->record.clusterFolder);
+            request.Fetch(job.record.clusterOutput, job.record.mirrored, chunk);
+            request.List(job.record.clusterFolder);
             break;
         case Mirror::Step::Files:
-            request.Fetch(QFile::encodeName(job->record.clusterFolder) + '/' + mirror.files.first().name,
-                          mirror.part.isOpen() ? mirror.part.size() : 0, HomeChunk);
+            request.Fetch(QFile::encodeName(job.record.clusterFolder) + '/' + mirror.files.first().name,
+                          mirror.part.isOpen() ? mirror.part.size() : 0, chunk);
             break;
         case Mirror::Step::Remove:
-            request.Command("rm -rf -- " + ShellQuote(job->record.clusterFolder));
+            request.Command("rm -rf -- " + ShellQuote(job.record.clusterFolder));
             break;
         case Mirror::Step::Following:
         case Mirror::Step::Done:
             break;
         }
-        const QString jobId = id;
-        count(QStringLiteral("ssh"));
-        m_home = connection().Start(request,
-                                    [this, jobId](const SshConnection::Result &result) { homeAnswered(jobId, result); });
-        return;
     }
+    count(QStringLiteral("ssh"));
+    m_home = connection().Start(request, [this, batch](const SshConnection::Result &result) {
+        if (!result.whole) {
+            lost(result);
+            return;
+        }
+        // The answers come in the order of the requests.
+        qsizetype file = 0, listing = 0;
+        for (const QString &id : batch) {
+            const auto found = jobs().find(id);
+            if (found == jobs().end())
+                return; // let go of meanwhile: the answers after it are not told apart
+            switch (mirrorOf(*found->second).step) {
+            case Mirror::Step::Rest:
+                homeRest(*found->second, result.answer.files.value(file++), result.answer.listings.value(listing++));
+                break;
+            case Mirror::Step::Files:
+                homeFile(*found->second, result.answer.files.value(file++));
+                break;
+            case Mirror::Step::Remove:
+                over(*found->second);
+                break;
+            case Mirror::Step::Following:
+            case Mirror::Step::Done:
+                break;
+            }
+        }
+    });
 }
 
-void SshCluster::homeAnswered(const QString &jobId, const SshConnection::Result &result)
+void SshCluster::homeNext(Job &job)
 {
-    const auto found = jobs().find(jobId);
-    if (found == jobs().end())
-        return;
-    Job &job = *found->second;
     Mirror &mirror = mirrorOf(job);
-    if (!result.whole) {
-        lost(result);
-        return;
-    }
-    const auto next = [&] {
-        if (!mirror.files.isEmpty())
-            mirror.step = Mirror::Step::Files;
-        else if (settings().RemoveClusterFolders && mirror.step != Mirror::Step::Remove)
-            mirror.step = Mirror::Step::Remove;
-        else
-            over(job);
-    };
-    switch (mirror.step) {
-    case Mirror::Step::Rest: {
-        if (result.answer.files.isEmpty() || result.answer.listings.isEmpty())
-            return;
-        const RemoteAnswer::File &file = result.answer.files.first();
-        take(jobId, job.record.mirrored, file);
-        if (file.size >= 0 && job.record.mirrored < file.size)
-            return; // more of the output to come
-        if (mirror.file.isOpen())
-            mirror.file.close();
-        const QByteArray input = QFile::encodeName(nameOf(job.record.input));
-        const QByteArray output = QFile::encodeName(nameOf(job.record.clusterOutput));
-        mirror.files.clear();
-        for (const RemoteAnswer::Entry &entry : result.answer.listings.first()) {
-            if (entry.name != input && entry.name != output && entry.name != BatchScriptName)
-                mirror.files.append(entry);
-        }
-        next();
-        return;
-    }
-    case Mirror::Step::Files: {
-        if (result.answer.files.isEmpty() || mirror.files.isEmpty())
-            return;
-        const RemoteAnswer::File &file = result.answer.files.first();
-        const QByteArray name = mirror.files.first().name;
-        const QString home = HomeNameFor(job.record.output, nameOf(job.record.clusterOutput), name);
-        if (!mirror.part.isOpen()) {
-            const QString folder = home.left(home.lastIndexOf(QLatin1Char('/')) + 1);
-            mirror.part.setFileName(folder + QLatin1Char('.') + nameOf(job.record.output)
-                                    + QStringLiteral(".nelo-part"));
-            if (!mirror.part.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
-                m_problem = QStringLiteral("Cannot write %1: %2").arg(home, mirror.part.errorString());
-                mirror.files.removeFirst(); // it stays on the cluster
-                next();
-                return;
-            }
-        }
-        if (file.size >= 0) {
-            mirror.part.seek(mirror.part.size());
-            if (mirror.part.write(file.bytes) != file.bytes.size() || !mirror.part.flush()) {
-                m_problem = QStringLiteral("Cannot write %1: %2").arg(home, mirror.part.errorString());
-                mirror.part.remove();
-                mirror.files.removeFirst();
-                next();
-                return;
-            }
-            if (mirror.part.size() < file.size)
-                return; // more of it to come
-        }
-        mirror.part.close();
-        if (file.size < 0) {
-            mirror.part.remove(); // gone from the cluster meanwhile
-        } else if (!mirror.part.rename(home)) {
-            m_problem = QStringLiteral("Cannot write %1: %2").arg(home, mirror.part.errorString());
-            mirror.part.remove();
-        } else if (name == QFile::encodeName(stemOf(nameOf(job.record.clusterOutput)) + QStringLiteral(".slurm.log"))) {
-            job.record.log = home; // what the pane shows when Firefly wrote nothing
-        }
-        mirror.files.removeFirst();
-        next();
-        return;
-    }
-    case Mirror::Step::Remove:
+    if (!mirror.files.isEmpty())
+        mirror.step = Mirror::Step::Files;
+    else if (settings().RemoveClusterFolders && mirror.step != Mirror::Step::Remove)
+        mirror.step = Mirror::Step::Remove;
+    else
         over(job);
-        return;
-    case Mirror::Step::Following:
-    case Mirror::Step::Done:
-        return;
+}
+
+void SshCluster::homeRest(Job &job, const RemoteAnswer::File &file, const QList<RemoteAnswer::Entry> &listing)
+{
+    Mirror &mirror = mirrorOf(job);
+    // An output that cannot be written here stays on the cluster (the
+    // problem line says why); the other files still come home.
+    if (take(job.record.jobId, job.record.mirrored, file) && file.size >= 0 && job.record.mirrored < file.size)
+        return; // more of the output to come
+    if (mirror.file.isOpen())
+        mirror.file.close();
+    const QByteArray input = QFile::encodeName(nameOf(job.record.input));
+    const QByteArray output = QFile::encodeName(nameOf(job.record.clusterOutput));
+    mirror.files.clear();
+    for (const RemoteAnswer::Entry &entry : listing) {
+        if (entry.name != input && entry.name != output && entry.name != BatchScriptName)
+            mirror.files.append(entry);
     }
+    homeNext(job);
+}
+
+void SshCluster::homeFile(Job &job, const RemoteAnswer::File &file)
+{
+    Mirror &mirror = mirrorOf(job);
+    if (mirror.files.isEmpty())
+        return;
+    const QByteArray name = mirror.files.first().name;
+    const QString home = HomeNameFor(job.record.output, nameOf(job.record.clusterOutput), name);
+    const auto giveUp = [&](const QString &why) {
+        // It stays on the cluster; the problem line says why.
+        m_problem = QStringLiteral("Cannot write %1: %2").arg(home, why);
+        mirror.part.remove();
+        mirror.files.removeFirst();
+        homeNext(job);
+    };
+    if (!mirror.part.isOpen()) {
+        mirror.part.setFileName(home.left(home.lastIndexOf(QLatin1Char('/')) + 1) + QLatin1Char('.')
+                                + nameOf(job.record.output) + QStringLiteral(".nelo-part"));
+        if (!mirror.part.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
+            giveUp(mirror.part.errorString());
+            return;
+        }
+    }
+    if (file.size >= 0) {
+        mirror.part.seek(mirror.part.size());
+        if (mirror.part.write(file.bytes) != file.bytes.size() || !mirror.part.flush()) {
+            giveUp(mirror.part.errorString());
+            return;
+        }
+        if (mirror.part.size() < file.size)
+            return; // more of it to come
+    }
+    mirror.part.close();
+    if (file.size < 0) {
+        mirror.part.remove(); // gone from the cluster meanwhile
+    } else if (!mirror.part.rename(home)) {
+        giveUp(mirror.part.errorString());
+        return;
+    } else if (name == QFile::encodeName(stemOf(nameOf(job.record.clusterOutput)) + QStringLiteral(".slurm.log"))) {
+        job.record.log = home; // what the pane shows when Firefly wrote nothing
+    }
+    mirror.files.removeFirst();
+    homeNext(job);
 }
 
 void SshCluster::Release(const Job &job)

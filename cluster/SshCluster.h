@@ -82,10 +82,13 @@ private:
     SshConnection &connection();
     Mirror &mirrorOf(const Job &job);
     void lost(const SshConnection::Result &result);
-    void take(const QString &jobId, qint64 offset, const RemoteAnswer::File &file);
+    // Appends what came of a job's output; false when the local file cannot be written.
+    bool take(const QString &jobId, qint64 offset, const RemoteAnswer::File &file);
     void startFollow();
     void startHome();
-    void homeAnswered(const QString &jobId, const SshConnection::Result &result);
+    void homeRest(Job &job, const RemoteAnswer::File &file, const QList<RemoteAnswer::Entry> &listing);
+    void homeFile(Job &job, const RemoteAnswer::File &file);
+    void homeNext(Job &job);
     void over(Job &job);
     void saveSoon();
 
@@ -102,5 +105,6 @@ private:
     qint64 m_lastFollow = -1000000;
     QPointer<QProcess> m_home;
     qint64 m_lastSave = 0;
+    qint64 m_lastMore = -1000;
     bool m_saveWanted = false;
 };
