@@ -83,7 +83,13 @@ QString SshConnection::MessageOf(const QByteArray &err)
 {
     QStringList lines;
     for (const QByteArray &line : err.split('\n')) {
-        const QString text = QString::fromLocal8Bit(line).trimmed();
+        // ssh frames its warnings with lines and columns of "@".
+        QString text = QString::fromLocal8Bit(line).trimmed();
+        while (text.startsWith(QLatin1Char('@')))
+            text.remove(0, 1);
+        while (text.endsWith(QLatin1Char('@')))
+            text.chop(1);
+        text = text.trimmed();
         if (!text.isEmpty())
             lines << text;
     }

@@ -88,7 +88,8 @@ public:
     // Makes the folder (only the user may enter it); empty text, or why it
     // cannot be used.
     static QString PrepareControlFolder(const QString &folder);
-    // ssh's standard error as a message: its lines without blank ones.
+    // ssh's standard error as a message: its lines without blank ones, and
+    // without the frame of "@" around its warnings.
     static QString MessageOf(const QByteArray &err);
     // The delay before the n-th attempt to connect again (n from 1): 5, 10,
     // 20, 40, 60, 60, ... seconds.

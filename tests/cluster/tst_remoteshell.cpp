@@ -188,6 +188,10 @@ private slots:
             QCOMPARE(SshConnection::RetryDelayMs(attempt), delays[attempt - 1]);
         QCOMPARE(SshConnection::MessageOf("\r\nssh: connect to host x port 22: Connection refused\r\n"),
                  QStringLiteral("ssh: connect to host x port 22: Connection refused"));
+        QCOMPARE(SshConnection::MessageOf("@@@@@@@@\n@    WARNING: REMOTE HOST IDENTIFICATION HAS CHANGED!     @\n"
+                                          "@@@@@@@@\nIT IS POSSIBLE THAT SOMEONE IS DOING SOMETHING NASTY!\n"),
+                 QStringLiteral("WARNING: REMOTE HOST IDENTIFICATION HAS CHANGED!\n"
+                                "IT IS POSSIBLE THAT SOMEONE IS DOING SOMETHING NASTY!"));
     }
 };
 

@@ -5,7 +5,7 @@
 #include "platform/Notices.h"
 #include "tests/helpers/Controls.h"
 #include "tests/helpers/SettingsChecks.h"
-#include "tests/helpers/SlurmLocal.h"
+#include "tests/helpers/SshLocal.h"
 #include "ui/SettingsForm.h"
 #include "ui/UpDown.h"
 
@@ -834,6 +834,11 @@ private slots:
             << "The cluster does not answer: slurm_load_partitions: Unable to contact slurm controller (connect failure)"
             << "";
         QTest::newRow("no Slurm installed") << "none" << "long" << TSettingsDlg::NoSinfoText << "long";
+        // Over SSH, only when Test is pressed: sinfo there, or ssh's message.
+        QTest::newRow("over SSH") << "ssh" << "" << answers << "debug";
+        QTest::newRow("over SSH, a changed host key")
+            << "ssh, wrong host key" << ""
+            << "The cluster does not answer: WARNING: REMOTE HOST IDENTIFICATION HAS CHANGED!" << "";
         // Three errors joined: more than the label's lines hold.
         QTest::newRow("no configuration")
             << "unconfigured" << "" << "The cluster does not answer: sinfo: error: resolve_ctls_from_dns_srv" << "";
@@ -859,10 +864,25 @@ private slots:
             QVERIFY(!conf.isEmpty());
             qputenv("SLURM_CONF", QFile::encodeName(conf));
         }
+        const QByteArray sshConfig = qgetenv("NELO_SSH_CONFIG");
+        const auto restore = qScopeGuard([&] { qputenv("NELO_SSH_CONFIG", sshConfig); });
+        const bool overSsh = slurm.startsWith("ssh");
+        if (overSsh) {
+            NELO_REQUIRE_SSH();
+            cluster.RunOn = TClusterSettings::Where::SlurmOverSsh;
+            cluster.Destination = "nelo-cluster";
+            if (slurm.contains("wrong"))
+                qputenv("NELO_SSH_CONFIG", QFile::encodeName(sshConfigCopy(dir.path(), HostKeys::Wrong)));
+        }
         cluster.Partition = partition;
         showDialog();
         QCOMPARE(clusterAnswer()->text(), QString());
         control<QTabWidget>("PageControl1")->setCurrentWidget(control<QWidget>("ClusterPage"));
+        if (overSsh) {
+            QTest::qWait(300);
+            QCOMPARE(clusterAnswer()->text(), QString());
+            button("TestBtn")->click();
+        }
         // The label shows what fits of the answer, its tooltip all of it.
         const auto showsAnswer = [this, answer] {
             const QLabel *label = clusterAnswer();
@@ -873,7 +893,7 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(showsAnswer(), 15000);
         QCOMPARE(partitions()->currentText(), shown);
-        const QStringList listed = slurm == "local" ? QStringList{"debug"} : QStringList();
+        const QStringList listed = slurm == "local" || slurm == "ssh" ? QStringList{"debug"} : QStringList();
         QCOMPARE(partitions()->count(), listed.size());
         QCOMPARE(partitions()->itemText(0), listed.value(0));
 
