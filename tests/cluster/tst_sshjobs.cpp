@@ -223,6 +223,7 @@ private slots:
         rig.queue("b.inp");
         QElapsedTimer down;
         bool said = false;
+        bool stayedRunning = true;
         bool restarted = false;
         rig.during([&] {
             if (!down.isValid()) {
@@ -233,6 +234,8 @@ private slots:
                 down.start();
             }
             said = said || rig.runner.JobsModel().Summary().contains(QLatin1String("connection lost, retrying: "));
+            // Nothing can be known of the jobs meanwhile: they run on.
+            stayedRunning = stayedRunning && rig.phaseCount(IFireflyRun::Phase::Running) == 2;
             if (down.elapsed() < 15000)
                 return false;
             restarted = sshLocal(QStringLiteral("start"));
@@ -241,6 +244,9 @@ private slots:
         rig.runner.RunBtnClick();
         QVERIFY(restarted);
         QVERIFY(said);
+        QVERIFY(stayedRunning);
+        for (const RunJobsModel::Row &row : rig.runner.JobsModel().Rows())
+            QCOMPARE(RunJobsModel::StateText(row.status), QStringLiteral("ended (COMPLETED)"));
         QCOMPARE(m_notices, QStringList());
         QStringList done = rig.window.done;
         done.sort();
