@@ -45,6 +45,8 @@ public:
     {
         if (m_cluster && m_job->phase == Phase::Ended)
             m_cluster->Release(*m_job);
+        else
+            m_job->detached = true;
     }
 
     bool Start(const FireflyInvocation &invocation, QString *why) override

@@ -94,6 +94,7 @@ public:
         bool cancelled = false;
         qint64 cancelSent = -1;  // when the last scancel for it went out
         bool followed = false;   // the output pane follows it
+        bool detached = false;   // the runner let go of it before its end (Nelo ends): it stays on the cluster
     };
 
 protected:

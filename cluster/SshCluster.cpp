@@ -269,7 +269,7 @@ void SshCluster::startCommand(QProcess &process, Query kind, const QString &prog
         QList<std::pair<QString, qint64>> fetches;
         for (const auto &[id, job] : jobs()) {
             Mirror &mirror = mirrorOf(*job);
-            if (!job->over && !job->record.clusterOutput.isEmpty() && !mirror.fetching)
+            if (!job->over && !job->detached && !job->record.clusterOutput.isEmpty() && !mirror.fetching)
                 fetches.append({id, job->record.mirrored});
         }
         const qint64 limit = std::max(MinPerFile, PollBudget / std::max<qsizetype>(1, fetches.size()));
@@ -314,9 +314,16 @@ bool SshCluster::take(const QString &jobId, qint64 offset, const RemoteAnswer::F
     if (found == jobs().end() || file.size < 0)
         return true; // let go of meanwhile, or Firefly has not begun its output
     Job &job = *found->second;
-    if (offset != job.record.mirrored)
-        return true; // an answer to a question asked before the last one came in
+    if (offset != job.record.mirrored || job.detached)
+        return true; // an answer to a question asked before the last one came in, or for nobody
     Mirror &mirror = mirrorOf(job);
+    // Bytes are appended only where the local copy ends: a copy that grew
+    // otherwise (another Nelo following the same job) is taken as it is.
+    const QFileInfo local(job.record.output);
+    if (local.exists() && local.size() != offset) {
+        job.record.mirrored = local.size();
+        return true;
+    }
     if (!mirror.file.isOpen()) {
         mirror.file.setFileName(job.record.output);
         if (!mirror.file.open(QIODevice::WriteOnly | QIODevice::Append)) {
@@ -380,7 +387,7 @@ void SshCluster::startFollow()
     if (m_follow || now() - m_lastFollow < FollowMs)
         return;
     for (const auto &[id, job] : jobs()) {
-        if (!job->followed || job->over || job->record.clusterOutput.isEmpty())
+        if (!job->followed || job->over || job->detached || job->record.clusterOutput.isEmpty())
             continue;
         Mirror &mirror = mirrorOf(*job);
         if (mirror.fetching)
@@ -435,7 +442,7 @@ void SshCluster::startHome()
     QStringList batch;
     for (const auto &[id, job] : jobs()) {
         const Mirror &mirror = mirrorOf(*job);
-        if (job->over && !mirror.fetching
+        if (job->over && !job->detached && !mirror.fetching
             && (mirror.step == Mirror::Step::Rest || mirror.step == Mirror::Step::Files
                 || mirror.step == Mirror::Step::Remove))
             batch << id;
