@@ -36,6 +36,8 @@ set -euo pipefail
 
 die() { echo "ssh-local: $*" >&2; exit 1; }
 say() { echo "ssh-local: $*"; }
+# shellcheck source=local-processes.sh
+source "$(dirname "${BASH_SOURCE[0]}")/local-processes.sh"
 
 if [[ -n ${NELO_SSH_DIR:-} ]]; then
     dir=$NELO_SSH_DIR
@@ -49,11 +51,6 @@ fi
 [[ $dir =~ ^[A-Za-z0-9_./+-]+$ ]] || die "the folder '$dir' may hold only letters, digits and _ . / + - (set NELO_SSH_DIR)"
 sshd=/usr/sbin/sshd
 
-alive() { # process $1 runs and is not a zombie
-    local stat
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
-    [[ ${stat##*) } != Z* ]]
-}
 
 server_pid() { # the pid of this folder's server, if it runs
     local pid
@@ -67,16 +64,11 @@ server_pid() { # the pid of this folder's server, if it runs
 # The sshd processes that serve this folder's connections: descendants of the
 # server (each connection has one or two).
 connection_pids() {
-    local parent=$1 p stat fields
-    for p in /proc/[0-9]*; do
-        stat=$(cat "$p/stat" 2>/dev/null) || continue
-        read -r -a fields <<<"${stat##*) }"
-        if [[ ${fields[1]:-} == "$parent" ]]; then
-            echo "${p#/proc/}"
-            connection_pids "${p#/proc/}"
-        fi
+    local child
+    for child in $(children "$1"); do
+        echo "$child"
+        connection_pids "$child"
     done
-    return 0
 }
 
 unavailable_reason() {
@@ -87,11 +79,6 @@ unavailable_reason() {
     fi
 }
 
-port_in_use() {
-    local hex
-    hex=$(printf ':%04X ' "$1")
-    grep -q -h -F -- "$hex" /proc/net/tcp /proc/net/tcp6 2>/dev/null
-}
 
 listening() { # something listens on TCP port $1 (state 0A)
     local hex
@@ -99,14 +86,6 @@ listening() { # something listens on TCP port $1 (state 0A)
     awk -v p="$hex" '$2 ~ p"$" && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp /proc/net/tcp6 2>/dev/null
 }
 
-free_port_pair() {
-    local p _
-    for _ in $(seq 50); do
-        p=$((20000 + RANDOM % 12000))
-        port_in_use "$p" || port_in_use $((p + 1)) || { echo "$p"; return; }
-    done
-    die "found no two free neighbouring TCP ports"
-}
 
 make_keys() {
     [[ -f $dir/host_key ]] || ssh-keygen -q -t ed25519 -N '' -C nelo-test-host -f "$dir/host_key"

@@ -42,26 +42,6 @@ struct SshRig : StandinRig
         runner.SetBackendChooser([this] { return ssh.get(); });
     }
 
-    QStringList ids() const
-    {
-        QStringList list;
-        for (const RunJobsModel::Row &row : runner.JobsModel().Rows())
-            list << row.status.id;
-        return list;
-    }
-    int phaseCount(IFireflyRun::Phase phase) const
-    {
-        const auto &rows = runner.JobsModel().Rows();
-        return int(std::count_if(rows.begin(), rows.end(), [&](const auto &row) { return row.status.phase == phase; }));
-    }
-    void during(std::function<bool()> act)
-    {
-        runner.SetWait([act, done = false](int ms) mutable {
-            JobRunner::WaitHandlingEvents(ms);
-            if (!done)
-                done = act();
-        });
-    }
     // The file of that name in the job's folder on the cluster.
     QString onCluster(const QString &name) const
     {
@@ -115,10 +95,7 @@ private slots:
         for (const char *name : {"a.inp", "b.inp", "c.inp"})
             rig.queue(name);
         int most = 0;
-        rig.during([&] {
-            most = std::max(most, int(jobsListed(rig.ids()).size()));
-            return false;
-        });
+        countMostListed(rig, most);
         rig.runner.RunBtnClick();
 
         QCOMPARE(m_notices, QStringList());

@@ -36,15 +36,7 @@ inline QString sshUnavailableReason()
     return {};
 }
 
-#define NELO_REQUIRE_SSH()                                                                                            \
-    do {                                                                                                               \
-        const QString whyNoSsh = sshUnavailableReason();                                                              \
-        if (!whyNoSsh.isEmpty()) {                                                                                     \
-            if (qgetenv("CI") == "true")                                                                               \
-                QFAIL(qPrintable(whyNoSsh + QStringLiteral(" (CI=true: SSH suites must run)")));                      \
-            QSKIP(qPrintable(whyNoSsh));                                                                               \
-        }                                                                                                              \
-    } while (false)
+#define NELO_REQUIRE_SSH() NELO_REQUIRE_LOCAL(sshUnavailableReason(), "SSH")
 
 // Runs scripts/ssh-local.sh start or stop for the suite's server.
 inline bool sshLocal(const QString &action)

@@ -54,10 +54,6 @@ class TestRealSsh : public QObject
     RealNelo m_nelo{m_dir.filePath("state.json")};
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
-    int jobsIn(const QString &state) const
-    {
-        return int(m_nelo.Table("JobsView").filter(QStringLiteral(" | %1 | ").arg(state)).size());
-    }
     // The output that came home equals the cluster's copy.
     bool home(const QString &name) const
     {
@@ -70,8 +66,7 @@ class TestRealSsh : public QObject
 private slots:
     void init()
     {
-        if (qEnvironmentVariableIsEmpty("DISPLAY") || QStandardPaths::findExecutable("xdotool").isEmpty())
-            QSKIP("needs an X display and xdotool (run under tests/xvfb-test.sh)");
+        NELO_REQUIRE_X();
         NELO_REQUIRE_SSH();
     }
     void cleanup() { m_nelo.Kill(); }
@@ -99,7 +94,7 @@ private slots:
         QVERIFY(readFile(path("known_hosts")).contains("[127.0.0.1]:"));
 
         // The job runs on; Nelo is killed while it does.
-        QVERIFY(m_nelo.WaitFor([&] { return jobsIn("running") == 1 && !readFile(path("a.out")).isEmpty(); }, 60000));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.JobsIn("running") == 1 && !readFile(path("a.out")).isEmpty(); }, 60000));
         m_nelo.process.kill();
         QVERIFY(m_nelo.process.waitForFinished(5000));
         const QString stateFile = SshCluster::StateFileFor(ClusterStateFilePath(settings));
@@ -117,7 +112,7 @@ private slots:
         // start lists it when it ends.
         QVERIFY(m_nelo.ChoosePath("InputBtn", path("b.inp")));
         QVERIFY(m_nelo.Click("RunBtn"));
-        QVERIFY(m_nelo.WaitFor([&] { return jobsIn("running") == 1; }, 60000));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.JobsIn("running") == 1; }, 60000));
         QVERIFY(m_nelo.Click("ExitBtn"));
         QVERIFY(m_nelo.WaitFor([&] { return m_nelo.Shown("QMessageBox"); }));
         QVERIFY(m_nelo.Key("Return"));
