@@ -38,14 +38,15 @@ bool TClusterSettings::operator==(const TClusterSettings &other) const
 {
     return RunOn == other.RunOn && Partition == other.Partition && Account == other.Account
            && TimeLimit == other.TimeLimit && Memory == other.Memory && SbatchOptions == other.SbatchOptions
-           && JobsAtOnce == other.JobsAtOnce && PollSeconds == other.PollSeconds;
+           && JobsAtOnce == other.JobsAtOnce && PollSeconds == other.PollSeconds && Destination == other.Destination
+           && ClusterFirefly == other.ClusterFirefly && ClusterWorkFolder == other.ClusterWorkFolder
+           && ClusterLibrary == other.ClusterLibrary && RemoveClusterFolders == other.RemoveClusterFolders;
 }
 
 void LoadClusterSettings(TClusterSettings &settings, const IniFile &file)
 {
     const TClusterSettings defaults;
-    settings.RunOn = readNumber(file, "RunOn", 0, 0, 1) == 1 ? TClusterSettings::Where::Slurm
-                                                              : TClusterSettings::Where::ThisComputer;
+    settings.RunOn = TClusterSettings::Where(readNumber(file, "RunOn", 0, 0, 2));
     settings.Partition = readText(file, "Partition", defaults.Partition);
     settings.Account = readText(file, "Account", defaults.Account);
     settings.TimeLimit = readText(file, "TimeLimit", defaults.TimeLimit);
@@ -53,6 +54,11 @@ void LoadClusterSettings(TClusterSettings &settings, const IniFile &file)
     settings.SbatchOptions = readText(file, "SbatchOptions", defaults.SbatchOptions);
     settings.JobsAtOnce = readNumber(file, "JobsAtOnce", defaults.JobsAtOnce, 1, MaxJobsAtOnce);
     settings.PollSeconds = readNumber(file, "PollSeconds", defaults.PollSeconds, 1, MaxPollSeconds);
+    settings.Destination = readText(file, "Destination", defaults.Destination);
+    settings.ClusterFirefly = readText(file, "ClusterFirefly", defaults.ClusterFirefly);
+    settings.ClusterWorkFolder = readText(file, "ClusterWorkFolder", defaults.ClusterWorkFolder);
+    settings.ClusterLibrary = readText(file, "ClusterLibrary", defaults.ClusterLibrary);
+    settings.RemoveClusterFolders = readNumber(file, "RemoveClusterFolders", 0, 0, 1) == 1;
 }
 
 void LoadClusterSettings(TClusterSettings &settings, const QString &fileName)
@@ -72,6 +78,11 @@ void StoreClusterSettings(const TClusterSettings &settings, IniFile &file)
     file.setValue(Section, "SbatchOptions", QFile::encodeName(settings.SbatchOptions));
     file.setValue(Section, "JobsAtOnce", QByteArray::number(settings.JobsAtOnce));
     file.setValue(Section, "PollSeconds", QByteArray::number(settings.PollSeconds));
+    file.setValue(Section, "Destination", QFile::encodeName(settings.Destination));
+    file.setValue(Section, "ClusterFirefly", QFile::encodeName(settings.ClusterFirefly));
+    file.setValue(Section, "ClusterWorkFolder", QFile::encodeName(settings.ClusterWorkFolder));
+    file.setValue(Section, "ClusterLibrary", QFile::encodeName(settings.ClusterLibrary));
+    file.setValue(Section, "RemoveClusterFolders", settings.RemoveClusterFolders ? "1" : "0");
 }
 
 bool IsSlurmTimeLimit(const QString &text)
@@ -90,8 +101,31 @@ bool IsSlurmMemory(const QString &text)
     return form.match(text).hasMatch();
 }
 
+QString SshDestinationProblem(const QString &destination)
+{
+    if (destination.isEmpty())
+        return QStringLiteral("Enter the SSH destination: user@host, or a Host of your ~/.ssh/config!");
+    // ssh would read a leading "-" as an option of its own.
+    if (destination.startsWith(QLatin1Char('-')))
+        return QStringLiteral("The SSH destination \"%1\" must not begin with \"-\"!").arg(destination);
+    for (const QChar c : destination) {
+        if (c.isSpace() || c.category() == QChar::Other_Control)
+            return QStringLiteral("The SSH destination \"%1\" must not hold blanks!").arg(destination);
+    }
+    return {};
+}
+
 QString ClusterSettingsProblem(const TClusterSettings &settings)
 {
+    if (settings.RunOn == TClusterSettings::Where::SlurmOverSsh) {
+        const QString destination = SshDestinationProblem(settings.Destination);
+        if (!destination.isEmpty())
+            return destination;
+        if (settings.ClusterFirefly.isEmpty())
+            return QStringLiteral("Enter the path of the Firefly executable on the cluster!");
+        if (!settings.ClusterWorkFolder.startsWith(QLatin1Char('/')))
+            return QStringLiteral("Enter the working folder on the cluster as a full path (beginning with \"/\")!");
+    }
     if (!settings.TimeLimit.isEmpty() && !IsSlurmTimeLimit(settings.TimeLimit))
         return QStringLiteral("Slurm does not accept the time limit \"%1\": enter minutes, hours:minutes:seconds "
                               "or days-hours:minutes:seconds (for example 90, 4:00:00 or 2-12:00:00), "

@@ -17,11 +17,18 @@ constexpr int FormatVersion = 1;
 
 QJsonObject toJson(const ClusterJobRecord &job)
 {
-    return {{QStringLiteral("id"), job.jobId},
-            {QStringLiteral("input"), job.input},
-            {QStringLiteral("output"), job.output},
-            {QStringLiteral("log"), job.log},
-            {QStringLiteral("submitted"), job.submitted.toUTC().toString(Qt::ISODateWithMs)}};
+    QJsonObject object{{QStringLiteral("id"), job.jobId},
+                       {QStringLiteral("input"), job.input},
+                       {QStringLiteral("output"), job.output},
+                       {QStringLiteral("log"), job.log},
+                       {QStringLiteral("submitted"), job.submitted.toUTC().toString(Qt::ISODateWithMs)}};
+    if (!job.destination.isEmpty()) {
+        object.insert(QStringLiteral("destination"), job.destination);
+        object.insert(QStringLiteral("clusterFolder"), job.clusterFolder);
+        object.insert(QStringLiteral("clusterOutput"), job.clusterOutput);
+        object.insert(QStringLiteral("mirrored"), job.mirrored);
+    }
+    return object;
 }
 
 ClusterJobRecord fromJson(const QJsonObject &object)
@@ -32,6 +39,10 @@ ClusterJobRecord fromJson(const QJsonObject &object)
     job.output = object.value(QStringLiteral("output")).toString();
     job.log = object.value(QStringLiteral("log")).toString();
     job.submitted = QDateTime::fromString(object.value(QStringLiteral("submitted")).toString(), Qt::ISODateWithMs);
+    job.destination = object.value(QStringLiteral("destination")).toString();
+    job.clusterFolder = object.value(QStringLiteral("clusterFolder")).toString();
+    job.clusterOutput = object.value(QStringLiteral("clusterOutput")).toString();
+    job.mirrored = object.value(QStringLiteral("mirrored")).toInteger();
     return job;
 }
 
@@ -47,7 +58,9 @@ QString moveAside(const QString &path)
 bool ClusterJobRecord::operator==(const ClusterJobRecord &other) const
 {
     return jobId == other.jobId && input == other.input && output == other.output && log == other.log
-           && submitted == other.submitted;
+           && submitted == other.submitted && destination == other.destination
+           && clusterFolder == other.clusterFolder && clusterOutput == other.clusterOutput
+           && mirrored == other.mirrored;
 }
 
 QString ClusterStateFilePath(const QString &settingsFile)

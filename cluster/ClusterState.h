@@ -15,6 +15,12 @@ struct ClusterJobRecord
     QString output;      // Firefly's output file (-o)
     QString log;         // Slurm's own stdout and stderr of the job
     QDateTime submitted; // UTC
+    // A cluster reached over SSH: where, the job's folder there, Firefly's
+    // output there, and how many of its bytes the local output holds.
+    QString destination = {};
+    QString clusterFolder = {};
+    QString clusterOutput = {};
+    qint64 mirrored = 0;
 
     bool operator==(const ClusterJobRecord &other) const;
 };

@@ -30,18 +30,6 @@ QString oneLine(const QByteArray &text)
 
 } // namespace
 
-struct SlurmCluster::Job
-{
-    ClusterJobRecord record;
-    IFireflyRun::Phase phase = IFireflyRun::Phase::Starting;
-    QByteArray word;
-    QDateTime since;
-    bool needsFinal = false; // Slurm says it ended (or knows it no more): its exit is asked for next
-    SlurmFinal final;        // state empty until known
-    bool cancelled = false;
-    qint64 cancelSent = -1; // when the last scancel for it went out
-};
-
 // A batch job on the cluster, as the runner sees it.
 class SlurmRun : public IFireflyRun
 {
@@ -57,6 +45,8 @@ public:
     {
         if (m_cluster && m_job->phase == Phase::Ended)
             m_cluster->Release(*m_job);
+        else
+            m_job->detached = true;
     }
 
     bool Start(const FireflyInvocation &invocation, QString *why) override
@@ -99,6 +89,12 @@ public:
     Status CurrentStatus() const override
     {
         return {m_job->phase, m_job->record.jobId, m_job->word, m_job->since};
+    }
+
+    void SetFollowed(bool followed) override
+    {
+        if (m_cluster)
+            m_cluster->setFollowed(*m_job, followed);
     }
 
     QByteArray WhyNoOutput() const override
@@ -257,25 +253,35 @@ bool SlurmCluster::Submit(const std::shared_ptr<Job> &job, const FireflyInvocati
     }
     m_problem.clear();
     job->record.jobId = id;
+    submitted(job);
+    return true;
+}
+
+void SlurmCluster::submitted(const std::shared_ptr<Job> &job)
+{
     job->record.submitted = QDateTime::currentDateTimeUtc();
     job->phase = IFireflyRun::Phase::Waiting;
     job->word = QByteArrayLiteral("PENDING");
     job->since = job->record.submitted;
-    m_jobs[id] = job;
+    m_jobs[job->record.jobId] = job;
     // Written now, not only on Exit: Nelo may be killed while the job runs.
     saveState();
     if (m_nextPoll <= now())
         m_nextPoll = now() + qint64(m_settings.PollSeconds) * 1000;
-    return true;
 }
 
 void SlurmCluster::PollIfDue()
 {
+    pollMore();
     if (m_query) {
         if (now() - m_queryStarted > QueryTimeoutMs)
             m_query->kill(); // answered as a failure; asked again later
         return;
     }
+    if (!reachable())
+        return;
+    if (!m_toCancel.isEmpty() && !m_cancelScheduled)
+        flushCancels(); // held back while the cluster could not be reached
     if (now() < m_nextPoll)
         return;
     const bool finalsWanted = std::any_of(m_jobs.begin(), m_jobs.end(), [](const auto &entry) {
@@ -287,7 +293,7 @@ void SlurmCluster::PollIfDue()
     }
     QStringList ids;
     for (const auto &[id, job] : m_jobs) {
-        if (job->phase != IFireflyRun::Phase::Ended)
+        if (!job->over)
             ids << id;
     }
     if (ids.isEmpty())
@@ -313,6 +319,7 @@ void SlurmCluster::startQuery(Query kind, const QString &program, const QStringL
 {
     m_query = new QProcess(this);
     m_queryKind = kind;
+    m_queryProgram = program;
     m_queryStarted = now();
     m_query->setStandardInputFile(QProcess::nullDevice());
     connect(m_query, &QProcess::finished, this, &SlurmCluster::queryFinished);
@@ -321,7 +328,22 @@ void SlurmCluster::startQuery(Query kind, const QString &program, const QStringL
             queryFinished();
     });
     count(program);
-    m_query->start(program, arguments);
+    startCommand(*m_query, kind, program, arguments);
+}
+
+void SlurmCluster::startCommand(QProcess &process, Query, const QString &program, const QStringList &arguments)
+{
+    process.start(program, arguments);
+}
+
+std::optional<SlurmCluster::Reply> SlurmCluster::replyOf(QProcess &process, Query)
+{
+    Reply reply;
+    const bool started = process.error() != QProcess::FailedToStart;
+    reply.ok = started && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    reply.out = started ? process.readAllStandardOutput() : QByteArray();
+    reply.err = started ? process.readAllStandardError() : process.errorString().toLocal8Bit();
+    return reply;
 }
 
 void SlurmCluster::queryFinished()
@@ -331,11 +353,16 @@ void SlurmCluster::queryFinished()
         return;
     query->deleteLater();
     const Query kind = std::exchange(m_queryKind, Query::None);
-    const bool started = query->error() != QProcess::FailedToStart;
-    const bool ok = started && query->exitStatus() == QProcess::NormalExit && query->exitCode() == 0;
-    const QByteArray out = started ? query->readAllStandardOutput() : QByteArray();
-    const QByteArray err = started ? query->readAllStandardError() : query->errorString().toLocal8Bit();
-    const QString program = query->program();
+    const QString program = m_queryProgram;
+    const std::optional<Reply> reply = replyOf(*query, kind);
+    if (!reply) {
+        // It never reached the cluster: asked again after the poll period.
+        m_nextPoll = now() + qint64(m_settings.PollSeconds) * 1000;
+        return;
+    }
+    const bool ok = reply->ok;
+    const QByteArray &out = reply->out;
+    const QByteArray &err = reply->err;
 
     if (!ok) {
         if (kind == Query::Sacct && err.contains("accounting storage is disabled")) {
@@ -366,6 +393,7 @@ void SlurmCluster::queryFinished()
     case Query::Scontrol:
         takeFinals(ParseScontrol(out), true);
         break;
+    case Query::Scancel:
     case Query::None:
         break;
     }
@@ -378,7 +406,7 @@ void SlurmCluster::takeSqueue(const QByteArray &out)
         rows.insert(row.jobId, row);
     bool endsSeen = false;
     for (const auto &[id, job] : m_jobs) {
-        if (job->phase == IFireflyRun::Phase::Ended)
+        if (job->over)
             continue;
         const auto row = rows.constFind(id);
         if (row == rows.constEnd()) {
@@ -439,9 +467,8 @@ void SlurmCluster::takeFinals(const QHash<QString, SlurmFinal> &finals, bool ans
             continue;
         }
         job->needsFinal = false;
-        job->phase = IFireflyRun::Phase::Ended;
-        job->word = job->final.state;
-        job->since = QDateTime::currentDateTimeUtc();
+        job->over = true;
+        ended(*job);
     }
     if (askController)
         startQuery(Query::Scontrol, QStringLiteral("scontrol"), [this] {
@@ -454,10 +481,17 @@ void SlurmCluster::takeFinals(const QHash<QString, SlurmFinal> &finals, bool ans
         }());
 }
 
+void SlurmCluster::ended(Job &job)
+{
+    job.phase = IFireflyRun::Phase::Ended;
+    job.word = job.final.state;
+    job.since = QDateTime::currentDateTimeUtc();
+}
+
 void SlurmCluster::Cancel(Job &job)
 {
     job.cancelled = true;
-    if (job.record.jobId.isEmpty() || job.phase == IFireflyRun::Phase::Ended)
+    if (job.record.jobId.isEmpty() || job.over)
         return;
     if (!m_toCancel.contains(job.record.jobId))
         m_toCancel << job.record.jobId;
@@ -473,11 +507,14 @@ void SlurmCluster::Cancel(Job &job)
 void SlurmCluster::flushCancels()
 {
     m_cancelScheduled = false;
-    if (m_toCancel.isEmpty())
+    if (m_toCancel.isEmpty() || !reachable())
         return;
     auto *scancel = new QProcess(this);
     scancel->setStandardInputFile(QProcess::nullDevice());
-    connect(scancel, &QProcess::finished, scancel, &QObject::deleteLater);
+    connect(scancel, &QProcess::finished, scancel, [this, scancel] {
+        replyOf(*scancel, Query::Scancel);
+        scancel->deleteLater();
+    });
     connect(scancel, &QProcess::errorOccurred, scancel, [this, scancel](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart) {
             m_problem = QStringLiteral("Cannot start scancel: ") + scancel->errorString();
@@ -485,7 +522,7 @@ void SlurmCluster::flushCancels()
         }
     });
     count(QStringLiteral("scancel"));
-    scancel->start(QStringLiteral("scancel"), ScancelArguments(std::exchange(m_toCancel, {})));
+    startCommand(*scancel, Query::Scancel, QStringLiteral("scancel"), ScancelArguments(std::exchange(m_toCancel, {})));
 }
 
 void SlurmCluster::Release(const Job &job)

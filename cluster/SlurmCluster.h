@@ -13,6 +13,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 
 class QProcess;
 
@@ -56,7 +57,7 @@ public:
     // The jobs a previous Nelo left on the cluster, and a run that follows
     // one of them again.
     ClusterStateLoad SavedJobs() const;
-    std::unique_ptr<IFireflyRun> Adopt(const ClusterJobRecord &record);
+    virtual std::unique_ptr<IFireflyRun> Adopt(const ClusterJobRecord &record);
 
     // What went wrong with the last call to Slurm ("Slurm: squeue: Unable
     // to contact slurm controller (connect failure)"), empty once a call works.
@@ -80,16 +81,63 @@ public:
     };
     static Answer Run(const QString &program, const QStringList &arguments, int timeoutMs = 60000);
 
-    struct Job;
+    // A job on the cluster, from its submission until the runner lets go of it.
+    struct Job
+    {
+        ClusterJobRecord record;
+        IFireflyRun::Phase phase = IFireflyRun::Phase::Starting;
+        QByteArray word;
+        QDateTime since;
+        bool needsFinal = false; // Slurm says it ended (or knows it no more): its exit is asked for next
+        bool over = false;       // its final state is known: Slurm is asked nothing more about it
+        SlurmFinal final;        // state empty until known
+        bool cancelled = false;
+        qint64 cancelSent = -1;  // when the last scancel for it went out
+        bool followed = false;   // the output pane follows it
+        bool detached = false;   // the runner let go of it before its end (Nelo ends): it stays on the cluster
+    };
+
+protected:
+    friend class SlurmRun;
+    enum class Query { None, Squeue, Sacct, Scontrol, Scancel };
+
+    // What a Slurm command answered.
+    struct Reply
+    {
+        bool ok = false; // it ran and ended with status 0
+        QByteArray out;
+        QByteArray err;  // its standard error, or why it did not start
+    };
+
+    // Hands the job to Slurm; false with Slurm's (or the system's) message.
+    virtual bool Submit(const std::shared_ptr<Job> &job, const FireflyInvocation &invocation, QString *why);
+    // Starts a Slurm command in `process`; here, as it stands.
+    virtual void startCommand(QProcess &process, Query kind, const QString &program, const QStringList &arguments);
+    // What the finished command answered; none when it never reached the
+    // cluster (the poll then asks again later).
+    virtual std::optional<Reply> replyOf(QProcess &process, Query kind);
+    // Slurm has told how the job ended: here it is over at once.
+    virtual void ended(Job &job);
+    // Asked on every turn of the monitor, before the poll: cheap.
+    virtual void pollMore() {}
+    // Whether Slurm's commands can be started now (a connection to the
+    // cluster may be down): the poll and cancellations wait meanwhile.
+    virtual bool reachable() const { return true; }
+    virtual void Release(const Job &job);
+    virtual void setFollowed(Job &job, bool followed) { job.followed = followed; }
+    const TClusterSettings &settings() const { return m_settings; }
+    const std::map<QString, std::shared_ptr<Job>> &jobs() const { return m_jobs; }
+    void addJob(const std::shared_ptr<Job> &job) { m_jobs[job->record.jobId] = job; }
+    void saveState();
+    void count(const QString &program);
+    qint64 now() const { return m_clock.elapsed(); }
+    // The poll after a submission comes one poll period later.
+    void submitted(const std::shared_ptr<Job> &job);
+    QString m_problem;
 
 private:
-    friend class SlurmRun;
-    enum class Query { None, Squeue, Sacct, Scontrol };
-
-    bool Submit(const std::shared_ptr<Job> &job, const FireflyInvocation &invocation, QString *why);
     void PollIfDue();
     void Cancel(Job &job);
-    void Release(const Job &job);
 
     void startQuery(Query kind, const QString &program, const QStringList &arguments);
     void queryFinished();
@@ -97,9 +145,6 @@ private:
     void takeFinals(const QHash<QString, SlurmFinal> &finals, bool answered);
     void startFinalQuery();
     void flushCancels();
-    void saveState();
-    void count(const QString &program);
-    qint64 now() const { return m_clock.elapsed(); }
 
     const TClusterSettings &m_settings;
     QString m_stateFile;
@@ -109,11 +154,11 @@ private:
     qint64 m_nextPoll = 0;
     QProcess *m_query = nullptr;
     Query m_queryKind = Query::None;
+    QString m_queryProgram;
     qint64 m_queryStarted = 0;
     bool m_accounting = true; // until sacct says the cluster keeps none
     QStringList m_toCancel;
     bool m_cancelScheduled = false;
-    QString m_problem;
     bool m_stateProblemShown = false;
     QHash<QString, int> m_commandCounts;
 };

@@ -49,6 +49,10 @@ public:
     // When Firefly wrote nothing to its output file: the end of what it, or
     // the cluster, wrote elsewhere about why (empty when nothing).
     virtual QByteArray WhyNoOutput() const { return {}; }
+    // Whether the output pane follows this run now. A run whose output file
+    // is a copy of one made elsewhere brings the followed one up to date
+    // more often than the others.
+    virtual void SetFollowed(bool) {}
 };
 
 // Where runs are started: this computer, or a cluster.

@@ -491,9 +491,12 @@ void JobRunner::followDefault()
 
 void JobRunner::follow(Job *job)
 {
+    if (m_followed && m_followed != job && m_followed->run)
+        m_followed->run->SetFollowed(false);
     m_followed = job;
     if (!job)
         return;
+    job->run->SetFollowed(true);
     if (m_several)
         m_window.SetOutLabCaption(ActiveJobCaption(job->output));
     m_jobsModel->SetFollowed(job->output);

@@ -5,7 +5,8 @@
 #
 # Needs xvfb-run and ImageMagick's import; a window manager (twm, if installed)
 # draws the title bars, so the captions can be seen too. Writes
-# settings.png, settings-other.png, settings-cluster.png, settings-hint.png,
+# settings.png, settings-other.png, settings-cluster.png, settings-ssh.png (the
+# Cluster page over SSH), settings-hint.png,
 # report.png, about.png, and from a run of the examples with the Firefly
 # stand-in in the main window live.png (the chart during an optimisation),
 # done.png (the processed list with how each job ended) and convergence.png
@@ -18,7 +19,7 @@ out=${2:-/tmp/nelo-shots}
 show=$build/tests/ui/nelo_show_dialogs
 [ -x "$show" ] || { echo "build $show first (cmake --build $build --target nelo_show_dialogs)" >&2; exit 1; }
 mkdir -p "$out"
-for which in settings settings-other settings-cluster settings-hint report about; do
+for which in settings settings-other settings-cluster settings-ssh settings-hint report about; do
     xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
         if command -v twm >/dev/null; then twm >/dev/null 2>&1 & fi
         sleep 1

@@ -31,6 +31,8 @@ cpus=${NELO_SLURM_CPUS:-32} # CPUs the node declares, whatever the machine has
 
 die() { echo "slurm-local: $*" >&2; exit 1; }
 say() { echo "slurm-local: $*"; }
+# shellcheck source=local-processes.sh
+source "$(dirname "${BASH_SOURCE[0]}")/local-processes.sh"
 
 state_dir() {
     if [[ -n ${NELO_SLURM_DIR:-} ]]; then
@@ -81,22 +83,7 @@ unavailable_reason() {
     fi
 }
 
-port_in_use() { # TCP port $1 bound by anyone (IPv4 or IPv6)
-    local hex
-    hex=$(printf ':%04X ' "$1")
-    grep -q -h -F -- "$hex" /proc/net/tcp /proc/net/tcp6 2>/dev/null
-}
 
-# Two free neighbouring ports, chosen at random below Linux's range for
-# outgoing connections (32768 and up), so that no client takes them meanwhile.
-free_port_pair() {
-    local p _
-    for _ in $(seq 50); do
-        p=$((20000 + RANDOM % 12000))
-        port_in_use "$p" || port_in_use $((p + 1)) || { echo "$p"; return; }
-    done
-    die "found no two free neighbouring TCP ports"
-}
 
 write_conf() {
     local port=$1 host
@@ -191,11 +178,6 @@ log_tail() { # the last lines of the logs, for a failed start
     return 0
 }
 
-alive() { # process $1 runs (an ended one may linger as a zombie until it is reaped)
-    local stat
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
-    [[ ${stat##*) } != Z* ]]
-}
 
 ends_within() { # up to $1 seconds for process $2 to end
     local i
@@ -233,15 +215,6 @@ stepds() {
     return 0
 }
 
-children() { # the pids whose parent is $1
-    local p stat fields
-    for p in /proc/[0-9]*; do
-        stat=$(cat "$p/stat" 2>/dev/null) || continue
-        read -r -a fields <<<"${stat##*) }" # after the name, which may hold blanks: state, parent, ...
-        [[ ${fields[1]:-} == "$1" ]] && echo "${p#/proc/}"
-    done
-    return 0
-}
 
 cancel_jobs() {
     controller_up 2>/dev/null || return 0

@@ -124,7 +124,7 @@ TForm1::TForm1(Environment environment, QWidget *parent)
     ui->setupUi(this);
     setUpControls();
     m_runner = std::make_unique<JobRunner>(m_settings, *this, *m_env.clipboard, *m_env.powerOff, m_scanner);
-    m_backends = std::make_unique<ClusterBackends>(m_cluster, ClusterStateFilePath(m_env.settingsFile));
+    m_backends = std::make_unique<ClusterBackends>(m_cluster, m_settings, ClusterStateFilePath(m_env.settingsFile));
     m_runner->SetBackendChooser([this] { return m_backends->Chosen(); });
     m_runner->SetContinueSettings(&m_continue);
     setUpJobsView();

@@ -2,6 +2,7 @@
 
 #include "ui_SettingsForm.h"
 
+#include "cluster/ClusterBackends.h"
 #include "cluster/ClusterSettings.h"
 #include "jobs/DirList.h"
 #include "jobs/JobSettings.h"
@@ -177,8 +178,13 @@ bool TSettingsDlg::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == ui->ClusterPage && event->type() == QEvent::Show && !m_clusterAsked) {
         m_clusterAsked = true;
-        // After the page has been drawn.
-        QTimer::singleShot(0, this, &TSettingsDlg::TestBtnClick);
+        // After the page has been drawn. Over SSH the cluster is asked only
+        // by Test: connecting may ask for a passphrase, which nobody expects
+        // from a look at the page.
+        QTimer::singleShot(0, this, [this] {
+            if (!ui->SshRadioButton->isChecked())
+                TestBtnClick();
+        });
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -239,10 +245,22 @@ void TSettingsDlg::FormShow()
 void TSettingsDlg::loadClusterPage()
 {
     const TClusterSettings &cluster = *m_cluster;
-    if (cluster.RunOn == TClusterSettings::Where::Slurm)
+    switch (cluster.RunOn) {
+    case TClusterSettings::Where::Slurm:
         ui->SlurmRadioButton->setChecked(true);
-    else
+        break;
+    case TClusterSettings::Where::SlurmOverSsh:
+        ui->SshRadioButton->setChecked(true);
+        break;
+    case TClusterSettings::Where::ThisComputer:
         ui->LocalRadioButton->setChecked(true);
+        break;
+    }
+    ui->DestinationEdit->setText(cluster.Destination);
+    ui->ClusterFireflyEdit->setText(cluster.ClusterFirefly);
+    ui->ClusterWorkFolderEdit->setText(cluster.ClusterWorkFolder);
+    ui->ClusterLibraryEdit->setText(cluster.ClusterLibrary);
+    ui->RemoveFoldersCheck->setChecked(cluster.RemoveClusterFolders);
     ui->PartitionCombo->setEditText(cluster.Partition);
     ui->AccountEdit->setText(cluster.Account);
     ui->TimeLimitEdit->setText(cluster.TimeLimit);
@@ -264,7 +282,13 @@ TClusterSettings TSettingsDlg::clusterFromPage() const
     };
     TClusterSettings cluster;
     cluster.RunOn = ui->SlurmRadioButton->isChecked() ? TClusterSettings::Where::Slurm
+                    : ui->SshRadioButton->isChecked() ? TClusterSettings::Where::SlurmOverSsh
                                                       : TClusterSettings::Where::ThisComputer;
+    cluster.Destination = text(ui->DestinationEdit->text());
+    cluster.ClusterFirefly = text(ui->ClusterFireflyEdit->text());
+    cluster.ClusterWorkFolder = text(ui->ClusterWorkFolderEdit->text());
+    cluster.ClusterLibrary = text(ui->ClusterLibraryEdit->text());
+    cluster.RemoveClusterFolders = ui->RemoveFoldersCheck->isChecked();
     cluster.Partition = text(ui->PartitionCombo->currentText());
     cluster.Account = text(ui->AccountEdit->text());
     cluster.TimeLimit = text(ui->TimeLimitEdit->text());
@@ -401,14 +425,18 @@ void TSettingsDlg::TestBtnClick()
     m_clusterAsked = true;
     ShowClusterAnswer(ui->ClusterAnswerLabel, AskingClusterText);
     const QString sinfo = QStringLiteral("sinfo");
-    if (QStandardPaths::findExecutable(sinfo).isEmpty()) {
+    const bool overSsh = ui->SshRadioButton->isChecked();
+    if (!overSsh && QStandardPaths::findExecutable(sinfo).isEmpty()) {
         ShowClusterAnswer(ui->ClusterAnswerLabel, NoSinfoText);
         m_asking = false;
         return;
     }
     // The window stays alive while sinfo runs; it may even be closed meanwhile.
+    // Over SSH it connects first, with ssh's questions in a window of their own.
     const QPointer<TSettingsDlg> self(this);
-    const SlurmCluster::Answer answer = SlurmCluster::Run(sinfo, SinfoArguments(), SinfoTimeoutMs);
+    const SlurmCluster::Answer answer =
+        overSsh ? ClusterBackends::AskOverSsh(clusterFromPage(), sinfo, SinfoArguments())
+                : SlurmCluster::Run(sinfo, SinfoArguments(), SinfoTimeoutMs);
     if (!self)
         return;
     m_asking = false;

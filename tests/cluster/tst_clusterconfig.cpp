@@ -60,7 +60,8 @@ private slots:
         QTest::addColumn<int>("pollSeconds");
         QTest::newRow("missing") << QByteArray() << 0 << 10 << 5;
         QTest::newRow("set") << QByteArray("RunOn=1\nJobsAtOnce=$20\nPollSeconds=60") << 1 << 32 << 60;
-        QTest::newRow("out of range") << QByteArray("RunOn=2\nJobsAtOnce=0\nPollSeconds=-5") << 0 << 10 << 5;
+        QTest::newRow("over ssh") << QByteArray("RunOn=2") << 2 << 10 << 5;
+        QTest::newRow("out of range") << QByteArray("RunOn=3\nJobsAtOnce=0\nPollSeconds=-5") << 0 << 10 << 5;
         QTest::newRow("no numbers") << QByteArray("RunOn=slurm\nJobsAtOnce=\nPollSeconds=5s") << 0 << 10 << 5;
     }
     void editedNumbersFallBack()
@@ -109,6 +110,42 @@ private slots:
         QVERIFY2(problemStart.isEmpty() ? problem.isEmpty() : problem.startsWith(problemStart), qPrintable(problem));
     }
 
+    // Over SSH: a destination ssh takes as one, Firefly and a full working
+    // folder on the cluster.
+    void sshChecks_data()
+    {
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<QString>("firefly");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("problemStart");
+        QTest::newRow("all set") << "alice@login.hpc" << "/opt/ff" << "/scratch/a b" << "";
+        QTest::newRow("an alias, Firefly on PATH") << "hpc" << "firefly" << "/" << "";
+        QTest::newRow("no destination") << "" << "/opt/ff" << "/s" << "Enter the SSH destination";
+        QTest::newRow("an option") << "-oProxyCommand=x" << "/opt/ff" << "/s" << "The SSH destination \"-oProxyCommand=x\" must not begin";
+        QTest::newRow("a blank") << "alice@login hpc" << "/opt/ff" << "/s" << "The SSH destination \"alice@login hpc\" must not hold";
+        QTest::newRow("a line feed") << "login\nhpc" << "/opt/ff" << "/s" << "The SSH destination";
+        QTest::newRow("no Firefly") << "hpc" << "" << "/s" << "Enter the path of the Firefly executable";
+        QTest::newRow("relative folder") << "hpc" << "/opt/ff" << "scratch" << "Enter the working folder on the cluster";
+        QTest::newRow("no folder") << "hpc" << "/opt/ff" << "" << "Enter the working folder on the cluster";
+    }
+    void sshChecks()
+    {
+        QFETCH(QString, destination);
+        QFETCH(QString, firefly);
+        QFETCH(QString, folder);
+        QFETCH(QString, problemStart);
+        TClusterSettings cluster;
+        cluster.RunOn = TClusterSettings::Where::SlurmOverSsh;
+        cluster.Destination = destination;
+        cluster.ClusterFirefly = firefly;
+        cluster.ClusterWorkFolder = folder;
+        const QString problem = ClusterSettingsProblem(cluster);
+        QVERIFY2(problemStart.isEmpty() ? problem.isEmpty() : problem.startsWith(problemStart), qPrintable(problem));
+        // Run elsewhere, the same fields keep nothing from running.
+        cluster.RunOn = TClusterSettings::Where::Slurm;
+        QCOMPARE(ClusterSettingsProblem(cluster), QString());
+    }
+
     void stateFileRoundTrip()
     {
         QTemporaryDir dir;
@@ -117,7 +154,8 @@ private slots:
         QVERIFY(LoadClusterState(path).jobs.isEmpty());
         const QString odd = QString::fromUtf8("/scr atch/a \"q\" $(x); \xc3\xa9\n.out");
         const QList<ClusterJobRecord> jobs{
-            {"17", odd + ".inp", odd, odd + ".slurm.log", QDateTime(QDate(2026, 12, 8), QTime(18, 0, 1, 5), Qt::UTC)},
+            {"17", odd + ".inp", odd, odd + ".slurm.log", QDateTime(QDate(2026, 12, 8), QTime(18, 0, 1, 5), Qt::UTC),
+             "alice@hpc", odd + "-20261208-180001", odd + "-20261208-180001/x.out", 5000000000},
             {"18", "/b.inp", "/b.out", "/b.log", QDateTime(QDate(2026, 12, 8), QTime(18, 0), Qt::UTC)}};
         SaveClusterState(jobs, path);
         const ClusterStateLoad loaded = LoadClusterState(path);

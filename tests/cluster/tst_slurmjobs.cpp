@@ -35,28 +35,6 @@ struct SlurmRig : StandinRig
         settings.AddCmdLine = QStringLiteral("--standin-pace=%1").arg(pace);
         runner.SetBackendChooser([this] { return &slurm; });
     }
-
-    QStringList ids() const
-    {
-        QStringList list;
-        for (const RunJobsModel::Row &row : runner.JobsModel().Rows())
-            list << row.status.id;
-        return list;
-    }
-    int phaseCount(IFireflyRun::Phase phase) const
-    {
-        const auto &rows = runner.JobsModel().Rows();
-        return int(std::count_if(rows.begin(), rows.end(), [&](const auto &row) { return row.status.phase == phase; }));
-    }
-    // Calls `act` between the runner's polls until it answers true.
-    void during(std::function<bool()> act)
-    {
-        runner.SetWait([this, act, done = false](int ms) mutable {
-            JobRunner::WaitHandlingEvents(ms);
-            if (!done)
-                done = act();
-        });
-    }
 };
 
 // Stand-in processes whose command line names this folder.
@@ -101,11 +79,7 @@ private slots:
         for (const char *name : {"a.inp", "b.inp", "c.inp"})
             rig.queue(name);
         int most = 0;
-        rig.during([&] {
-            const QStringList ids = rig.ids();
-            most = std::max(most, int(jobsListed(ids).size()));
-            return false;
-        });
+        countMostListed(rig, most);
         rig.runner.RunBtnClick();
 
         QCOMPARE(most, 2);

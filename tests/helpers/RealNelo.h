@@ -11,9 +11,18 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <functional>
+
+// Begin each test with it: without a display (outside tests/xvfb-test.sh) or
+// xdotool the test is skipped.
+#define NELO_REQUIRE_X()                                                                                              \
+    do {                                                                                                               \
+        if (qEnvironmentVariableIsEmpty("DISPLAY") || QStandardPaths::findExecutable("xdotool").isEmpty())            \
+            QSKIP("needs an X display and xdotool (run under tests/xvfb-test.sh)");                                    \
+    } while (false)
 
 // Real input: keys, typed text and mouse clicks through the X server.
 inline bool xdotool(const QStringList &arguments)
@@ -90,6 +99,11 @@ public:
             rows << cells.join(QStringLiteral(" | "));
         }
         return rows;
+    }
+    // Rows of the jobs view whose state reads `state`.
+    int JobsIn(const QString &state) const
+    {
+        return int(Table(QStringLiteral("JobsView")).filter(QStringLiteral(" | %1 | ").arg(state)).size());
     }
     bool Shown(const QString &className) const
     {

@@ -42,6 +42,11 @@ inline TClusterSettings clusterInEveryField()
     c.SbatchOptions = "--qos=low \"--comment=a b\"";
     c.JobsAtOnce = 50;
     c.PollSeconds = 30;
+    c.Destination = "alice@login.hpc.example";
+    c.ClusterFirefly = "/opt/firefly/firefly";
+    c.ClusterWorkFolder = "/scratch/alice/nelo jobs";
+    c.ClusterLibrary = "/opt/firefly/basis lib";
+    c.RemoveClusterFolders = true;
     return c;
 }
 

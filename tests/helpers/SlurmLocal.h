@@ -10,6 +10,7 @@
 // (CI=true), where it fails.
 
 #include "tests/helpers/Files.h"
+#include "tests/helpers/RunnerRig.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -41,15 +42,18 @@ inline QString slurmUnavailableReason()
     return {};
 }
 
-#define NELO_REQUIRE_SLURM()                                                                                          \
+// Skips the test with the reason when `reason` is not empty, or fails it
+// under CI (CI=true), where the suites of the local services must run.
+#define NELO_REQUIRE_LOCAL(reason, what)                                                                              \
     do {                                                                                                               \
-        const QString whyNoSlurm = slurmUnavailableReason();                                                          \
-        if (!whyNoSlurm.isEmpty()) {                                                                                   \
+        const QString whyNot = (reason);                                                                               \
+        if (!whyNot.isEmpty()) {                                                                                       \
             if (qgetenv("CI") == "true")                                                                               \
-                QFAIL(qPrintable(whyNoSlurm + QStringLiteral(" (CI=true: Slurm suites must run)")));                  \
-            QSKIP(qPrintable(whyNoSlurm));                                                                             \
+                QFAIL(qPrintable(whyNot + QStringLiteral(" (CI=true: " what " suites must run)")));                   \
+            QSKIP(qPrintable(whyNot));                                                                                 \
         }                                                                                                              \
     } while (false)
+#define NELO_REQUIRE_SLURM() NELO_REQUIRE_LOCAL(slurmUnavailableReason(), "Slurm")
 
 // A TCP port on 127.0.0.1 that nothing listens on.
 inline quint16 closedPort()
@@ -167,4 +171,14 @@ inline bool jobsEndWithin(const QStringList &ids, int ms = 30000)
         QTest::qWait(200);
     }
     return true;
+}
+
+// Between the runner's polls, the most of the run's jobs that squeue lists
+// at once goes to `most`.
+inline void countMostListed(RunnerRig &rig, int &most)
+{
+    rig.during([&rig, &most] {
+        most = std::max(most, int(jobsListed(rig.ids()).size()));
+        return false;
+    });
 }

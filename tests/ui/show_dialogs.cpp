@@ -1,9 +1,10 @@
 // Shows one of the dialogs with sample contents, for looking at it (for
 // example under xvfb-run with a screenshot). Not a test and not installed.
 //
-//   nelo_show_dialogs settings|settings-other|settings-cluster|settings-hint|report|about
+//   nelo_show_dialogs settings|settings-other|settings-cluster|settings-ssh|settings-hint|report|about
 //   nelo_show_dialogs convergence OUTPUT
 //   nelo_show_dialogs main-run FOLDER
+//   nelo_show_dialogs main-ssh FOLDER
 //
 // The Cluster page asks the cluster (sinfo) as it is shown: start the local
 // Slurm (scripts/slurm-local.sh) and export its SLURM_CONF to see an answer.
@@ -16,6 +17,7 @@
 #include "cluster/ClusterSettings.h"
 #include "jobs/DirList.h"
 #include "jobs/JobRunner.h"
+#include "jobs/RunJobsModel.h"
 #include "jobs/JobSettings.h"
 #include "tests/helpers/Standin.h"
 #include "ui/AboutForm.h"
@@ -26,6 +28,7 @@
 #include "ui/SettingsForm.h"
 
 #include <QApplication>
+#include <QPushButton>
 #include <QDir>
 #include <QGroupBox>
 #include <QIcon>
@@ -104,6 +107,52 @@ int mainRun(const QString &folder)
     return 0;
 }
 
+// Three optimisations on the cluster over SSH (NELO_SSH_CONFIG's
+// "nelo-cluster", such as scripts/ssh-local.sh's, which sees a Slurm), two at
+// once: shot while both run and the followed one's chart has a few steps.
+int mainSsh(const QString &folder)
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("nelo.INI"), "[Settings]\nEXEFile=/x\nDirList=/tmp\n");
+    TForm1::Environment environment;
+    environment.arguments = QStringList{QStringLiteral("nelo")};
+    environment.settingsFile = dir.filePath("nelo.INI");
+    environment.trayAvailable = [] { return false; };
+    TForm1 form(environment);
+    form.FormCreate();
+    form.JobSettings().AddCmdLine = QStringLiteral("--standin-pace=3");
+    TClusterSettings &cluster = form.ClusterSettings();
+    cluster.RunOn = TClusterSettings::Where::SlurmOverSsh;
+    cluster.Destination = QStringLiteral("nelo-cluster");
+    cluster.ClusterFirefly = QStringLiteral(NELO_FIREFLY_STANDIN);
+    cluster.ClusterWorkFolder = dir.filePath("cluster");
+    cluster.JobsAtOnce = 2;
+    cluster.PollSeconds = 2;
+    for (const char *name : {"water-a.inp", "water-b.inp", "water-c.inp"}) {
+        QFile::copy(QStringLiteral(NELO_EXAMPLES_DIR "/water-optimise.inp"), dir.filePath(name));
+        form.AddJob(dir.filePath(name));
+    }
+    form.show();
+    QTest::qWait(500);
+    auto *chart = form.findChild<ConvergenceChart *>(QStringLiteral("ChartPanel"));
+    bool shot = false;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        int running = 0;
+        for (const RunJobsModel::Row &row : form.Runner().JobsModel().Rows())
+            running += row.status.phase == IFireflyRun::Phase::Running;
+        if (!shot && running == 2 && chart->isVisible() && chart->Points().size() >= 3) {
+            shot = true;
+            shoot(folder + QStringLiteral("/ssh-run.png"));
+        }
+    });
+    probe.start(100);
+    form.RunBtnClick();
+    probe.stop();
+    shoot(folder + QStringLiteral("/ssh-done.png"));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -127,14 +176,28 @@ int main(int argc, char *argv[])
     cluster.TimeLimit = QStringLiteral("4:00:00");
     cluster.Memory = QStringLiteral("16G");
     cluster.SbatchOptions = QStringLiteral("--qos=low \"--comment=Nelo run\"");
+    cluster.Destination = QStringLiteral("ann@login.hpc.example");
+    cluster.ClusterFirefly = QStringLiteral("/opt/firefly/firefly");
+    cluster.ClusterWorkFolder = QStringLiteral("/scratch/ann/nelo");
+    // Over SSH Test is pressed: with NELO_SSH_CONFIG of scripts/ssh-local.sh,
+    // the local sshd answers.
+    if (which == QLatin1String("settings-ssh")) {
+        cluster.RunOn = TClusterSettings::Where::SlurmOverSsh;
+        if (!qEnvironmentVariableIsEmpty("NELO_SSH_CONFIG"))
+            cluster.Destination = QStringLiteral("nelo-cluster");
+    }
 
     std::unique_ptr<QDialog> dialog;
     if (which.startsWith(QLatin1String("settings"))) {
         auto settingsDialog = std::make_unique<TSettingsDlg>(settings, cluster);
         if (which == QLatin1String("settings-other"))
             settingsDialog->findChild<QTabWidget *>(QStringLiteral("PageControl1"))->setCurrentIndex(1);
-        if (which == QLatin1String("settings-cluster"))
+        if (which == QLatin1String("settings-cluster") || which == QLatin1String("settings-ssh"))
             settingsDialog->findChild<QTabWidget *>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
+        if (which == QLatin1String("settings-ssh")) {
+            QDialog *shown = settingsDialog.get();
+            QTimer::singleShot(500, shown, [shown] { shown->findChild<QPushButton *>(QStringLiteral("TestBtn"))->click(); });
+        }
         if (which == QLatin1String("settings-hint")) {
             QDialog *shown = settingsDialog.get();
             QTimer::singleShot(1000, shown, [shown] {
@@ -159,9 +222,11 @@ int main(int argc, char *argv[])
         return app.exec();
     } else if (which == QLatin1String("main-run") && argc > 2) {
         return mainRun(QString::fromLocal8Bit(argv[2]));
+    } else if (which == QLatin1String("main-ssh") && argc > 2) {
+        return mainSsh(QString::fromLocal8Bit(argv[2]));
     } else {
         std::fprintf(stderr, "usage: nelo_show_dialogs settings|settings-other|settings-cluster|settings-hint|report|about\n"
-                             "       nelo_show_dialogs convergence OUTPUT | main-run FOLDER\n");
+                             "       nelo_show_dialogs convergence OUTPUT | main-run FOLDER | main-ssh FOLDER\n");
         return 2;
     }
     return dialog->exec();

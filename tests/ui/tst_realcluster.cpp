@@ -19,17 +19,11 @@ class TestRealCluster : public QObject
     RealNelo m_nelo{m_dir.filePath("state.json")};
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
-    // Rows of the jobs view whose state reads `state`.
-    int jobsIn(const QString &state) const
-    {
-        return int(m_nelo.Table("JobsView").filter(QStringLiteral(" | %1 | ").arg(state)).size());
-    }
 
 private slots:
     void init()
     {
-        if (qEnvironmentVariableIsEmpty("DISPLAY") || QStandardPaths::findExecutable("xdotool").isEmpty())
-            QSKIP("needs an X display and xdotool (run under tests/xvfb-test.sh)");
+        NELO_REQUIRE_X();
         NELO_REQUIRE_SLURM();
     }
     void cleanup() { m_nelo.Kill(); }
@@ -49,7 +43,7 @@ private slots:
         QVERIFY(m_nelo.ChoosePath("InputBtn", path("a.inp")));
         QVERIFY(m_nelo.ChoosePath("InputBtn", path("b.inp")));
         QVERIFY(m_nelo.Click("RunBtn"));
-        QVERIFY(m_nelo.WaitFor([&] { return jobsIn("running") == 2; }, 60000));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.JobsIn("running") == 2; }, 60000));
         QVERIFY(m_nelo.Enabled("ExitBtn")); // cluster jobs do not hold Nelo
         m_nelo.process.kill();
         QVERIFY(m_nelo.process.waitForFinished(5000));
@@ -70,7 +64,7 @@ private slots:
         // job running; the next start lists it when it ends.
         QVERIFY(m_nelo.ChoosePath("InputBtn", path("c.inp")));
         QVERIFY(m_nelo.Click("RunBtn"));
-        QVERIFY(m_nelo.WaitFor([&] { return jobsIn("running") == 1; }, 60000));
+        QVERIFY(m_nelo.WaitFor([&] { return m_nelo.JobsIn("running") == 1; }, 60000));
         QVERIFY(m_nelo.Click("ExitBtn"));
         QVERIFY(m_nelo.WaitFor([&] { return m_nelo.Shown("QMessageBox"); }));
         QVERIFY(m_nelo.Key("Return"));

@@ -5,7 +5,7 @@
 #include "platform/Notices.h"
 #include "tests/helpers/Controls.h"
 #include "tests/helpers/SettingsChecks.h"
-#include "tests/helpers/SlurmLocal.h"
+#include "tests/helpers/SshLocal.h"
 #include "ui/SettingsForm.h"
 #include "ui/UpDown.h"
 
@@ -82,8 +82,14 @@ class TestSettingsForm : public QObject
     {
         TClusterSettings shown;
         shown.RunOn = control<QRadioButton>("SlurmRadioButton")->isChecked()  ? TClusterSettings::Where::Slurm
+                      : control<QRadioButton>("SshRadioButton")->isChecked()   ? TClusterSettings::Where::SlurmOverSsh
                       : control<QRadioButton>("LocalRadioButton")->isChecked() ? TClusterSettings::Where::ThisComputer
                                                                                : TClusterSettings::Where(7);
+        shown.Destination = edit("DestinationEdit")->text();
+        shown.ClusterFirefly = edit("ClusterFireflyEdit")->text();
+        shown.ClusterWorkFolder = edit("ClusterWorkFolderEdit")->text();
+        shown.ClusterLibrary = edit("ClusterLibraryEdit")->text();
+        shown.RemoveClusterFolders = control<QCheckBox>("RemoveFoldersCheck")->isChecked();
         shown.Partition = partitions()->currentText();
         shown.Account = edit("AccountEdit")->text();
         shown.TimeLimit = edit("TimeLimitEdit")->text();
@@ -95,8 +101,15 @@ class TestSettingsForm : public QObject
     }
     void typeIntoClusterPage(const TClusterSettings &typed)
     {
-        control<QRadioButton>(typed.RunOn == TClusterSettings::Where::Slurm ? "SlurmRadioButton" : "LocalRadioButton")
+        control<QRadioButton>(typed.RunOn == TClusterSettings::Where::Slurm          ? "SlurmRadioButton"
+                              : typed.RunOn == TClusterSettings::Where::SlurmOverSsh ? "SshRadioButton"
+                                                                                     : "LocalRadioButton")
             ->setChecked(true);
+        edit("DestinationEdit")->setText(typed.Destination);
+        edit("ClusterFireflyEdit")->setText(typed.ClusterFirefly);
+        edit("ClusterWorkFolderEdit")->setText(typed.ClusterWorkFolder);
+        edit("ClusterLibraryEdit")->setText(typed.ClusterLibrary);
+        control<QCheckBox>("RemoveFoldersCheck")->setChecked(typed.RemoveClusterFolders);
         partitions()->setEditText(typed.Partition);
         edit("AccountEdit")->setText(typed.Account);
         edit("TimeLimitEdit")->setText(typed.TimeLimit);
@@ -622,8 +635,10 @@ private slots:
         QCOMPARE(pages->tabText(0), QStringLiteral("Firefly"));
         QCOMPARE(pages->tabText(1), QStringLiteral("Other"));
         QCOMPARE(pages->tabText(2), QStringLiteral("Cluster"));
-        for (const char *name : {"LocalRadioButton", "SlurmRadioButton", "PartitionCombo", "TestBtn", "AccountEdit",
-                                 "TimeLimitEdit", "MemoryEdit", "SbatchOptEdit", "JobsAtOnceSpin", "PollSecondsSpin"})
+        for (const char *name : {"LocalRadioButton", "SlurmRadioButton", "SshRadioButton", "DestinationEdit",
+                                 "ClusterFireflyEdit", "ClusterWorkFolderEdit", "ClusterLibraryEdit",
+                                 "RemoveFoldersCheck", "PartitionCombo", "TestBtn", "AccountEdit", "TimeLimitEdit",
+                                 "MemoryEdit", "SbatchOptEdit", "JobsAtOnceSpin", "PollSecondsSpin"})
             QVERIFY2(!control<QWidget>(name)->toolTip().isEmpty(), name);
         QVERIFY(partitions()->isEditable());
         QVERIFY(button("OKBtn")->isDefault());
@@ -682,10 +697,13 @@ private slots:
                                         + QStringList{"ListRadioButton"} + tail;
         QTest::newRow("Other page") << 1 << false << 0
                                     << QStringList{"TextFile", "TxtBtn", "MolFile", "MolBtn", "CopyClCB", "ContinueSpin"};
-        const QStringList cluster{"PartitionCombo", "TestBtn", "AccountEdit", "TimeLimitEdit", "MemoryEdit",
-                                  "SbatchOptEdit", "JobsAtOnceSpin", "PollSecondsSpin"};
+        const QStringList cluster{"DestinationEdit", "ClusterFireflyEdit", "ClusterWorkFolderEdit",
+                                  "ClusterLibraryEdit", "RemoveFoldersCheck", "PartitionCombo", "TestBtn",
+                                  "AccountEdit", "MemoryEdit", "TimeLimitEdit", "SbatchOptEdit", "JobsAtOnceSpin",
+                                  "PollSecondsSpin"};
         QTest::newRow("Cluster page, this computer") << 2 << false << 0 << QStringList{"LocalRadioButton"} + cluster;
         QTest::newRow("Cluster page, Slurm") << 2 << false << 0 << QStringList{"SlurmRadioButton"} + cluster;
+        QTest::newRow("Cluster page, over SSH") << 2 << false << 0 << QStringList{"SshRadioButton"} + cluster;
     }
     void tabOrder()
     {
@@ -698,6 +716,8 @@ private slots:
         settings.OutputFormat = quint8(outputFormat);
         if (order.contains("SlurmRadioButton"))
             cluster.RunOn = TClusterSettings::Where::Slurm;
+        if (order.contains("SshRadioButton"))
+            cluster.RunOn = TClusterSettings::Where::SlurmOverSsh;
         showDialog();
         dlg->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
@@ -731,11 +751,16 @@ private slots:
         QTest::addColumn<TClusterSettings>("storedByOK");
         const TClusterSettings slurm = clusterInEveryField();
         TClusterSettings pasted = slurm;
-        for (QString *text : {&pasted.Partition, &pasted.Account, &pasted.TimeLimit, &pasted.Memory})
+        for (QString *text : {&pasted.Partition, &pasted.Account, &pasted.TimeLimit, &pasted.Memory,
+                              &pasted.Destination, &pasted.ClusterFirefly, &pasted.ClusterWorkFolder,
+                              &pasted.ClusterLibrary})
             *text = ' ' + *text + "\r\n";
         pasted.SbatchOptions = "--qos=low\n\"--comment=a b\"\n";
         QTest::newRow("defaults, then Slurm") << TClusterSettings() << pasted << slurm;
         QTest::newRow("Slurm, then defaults") << slurm << TClusterSettings() << TClusterSettings();
+        TClusterSettings ssh = slurm;
+        ssh.RunOn = TClusterSettings::Where::SlurmOverSsh;
+        QTest::newRow("Slurm, then over SSH") << slurm << ssh << ssh;
     }
     void clusterPage()
     {
@@ -820,6 +845,11 @@ private slots:
             << "The cluster does not answer: slurm_load_partitions: Unable to contact slurm controller (connect failure)"
             << "";
         QTest::newRow("no Slurm installed") << "none" << "long" << TSettingsDlg::NoSinfoText << "long";
+        // Over SSH, only when Test is pressed: sinfo there, or ssh's message.
+        QTest::newRow("over SSH") << "ssh" << "" << answers << "debug";
+        QTest::newRow("over SSH, a changed host key")
+            << "ssh, wrong host key" << ""
+            << "The cluster does not answer: WARNING: REMOTE HOST IDENTIFICATION HAS CHANGED!" << "";
         // Three errors joined: more than the label's lines hold.
         QTest::newRow("no configuration")
             << "unconfigured" << "" << "The cluster does not answer: sinfo: error: resolve_ctls_from_dns_srv" << "";
@@ -845,10 +875,25 @@ private slots:
             QVERIFY(!conf.isEmpty());
             qputenv("SLURM_CONF", QFile::encodeName(conf));
         }
+        const QByteArray sshConfig = qgetenv("NELO_SSH_CONFIG");
+        const auto restore = qScopeGuard([&] { qputenv("NELO_SSH_CONFIG", sshConfig); });
+        const bool overSsh = slurm.startsWith("ssh");
+        if (overSsh) {
+            NELO_REQUIRE_SSH();
+            cluster.RunOn = TClusterSettings::Where::SlurmOverSsh;
+            cluster.Destination = "nelo-cluster";
+            if (slurm.contains("wrong"))
+                qputenv("NELO_SSH_CONFIG", QFile::encodeName(sshConfigCopy(dir.path(), HostKeys::Wrong)));
+        }
         cluster.Partition = partition;
         showDialog();
         QCOMPARE(clusterAnswer()->text(), QString());
         control<QTabWidget>("PageControl1")->setCurrentWidget(control<QWidget>("ClusterPage"));
+        if (overSsh) {
+            QTest::qWait(300);
+            QCOMPARE(clusterAnswer()->text(), QString());
+            button("TestBtn")->click();
+        }
         // The label shows what fits of the answer, its tooltip all of it.
         const auto showsAnswer = [this, answer] {
             const QLabel *label = clusterAnswer();
@@ -859,7 +904,7 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(showsAnswer(), 15000);
         QCOMPARE(partitions()->currentText(), shown);
-        const QStringList listed = slurm == "local" ? QStringList{"debug"} : QStringList();
+        const QStringList listed = slurm == "local" || slurm == "ssh" ? QStringList{"debug"} : QStringList();
         QCOMPARE(partitions()->count(), listed.size());
         QCOMPARE(partitions()->itemText(0), listed.value(0));
 

@@ -78,6 +78,24 @@ int Replay(const Options &options, OutputSink &out)
     return 0;
 }
 
+// With -p, Firefly writes its other text files into the output's folder:
+// the PUNCH file there is named after the output, ".dat" for its extension.
+void Punch(const Options &options)
+{
+    const std::string &output = options.output;
+    const size_t slash = output.rfind('/');
+    const size_t dot = output.rfind('.');
+    const std::string stem = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)
+                                 ? output.substr(0, dot)
+                                 : output;
+    std::ifstream in(options.input, std::ios::binary);
+    std::string title;
+    std::getline(in, title);
+    const std::string text = " $DATA\n" + title + "\n $END\n --- PUNCH OF firefly-standin FOR " + options.input + "\n";
+    std::ofstream out(stem + ".dat", std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -121,5 +139,7 @@ int main(int argc, char **argv)
         }
     }
     helpers.stop();
+    if (options.popt && status == 0 && options.replayFile.empty() && !options.noOutput)
+        Punch(options);
     return options.exitStatus >= 0 ? options.exitStatus : status;
 }
