@@ -1,6 +1,7 @@
 #include "cluster/SshCluster.h"
 
 #include "cluster/RemoteShell.h"
+#include "platform/Paths.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -42,18 +43,6 @@ QString withoutSlash(QString folder)
     while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
         folder.chop(1);
     return folder;
-}
-
-// A file name up to its last dot (all of it without one).
-QString stemOf(const QString &name)
-{
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot > 0 ? name.left(dot) : name;
-}
-
-QString nameOf(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 bool pathTaken(const QString &path)
@@ -107,9 +96,9 @@ QString SshCluster::StateFileFor(const QString &clusterStateFile)
 QString SshCluster::HomeNameFor(const QString &localOutput, const QString &clusterOutputName,
                                 const QByteArray &clusterName)
 {
-    const QString folder = localOutput.left(localOutput.lastIndexOf(QLatin1Char('/')) + 1);
-    const QString stem = stemOf(nameOf(localOutput));
-    const QString clusterStem = stemOf(clusterOutputName);
+    const QString folder = Paths::FolderPart(localOutput);
+    const QString stem = Paths::BaseName(localOutput);
+    const QString clusterStem = Paths::BaseName(clusterOutputName);
     const QString name = QFile::decodeName(clusterName);
     // "water.dat" beside "water.out" comes home beside "water_2.out" as
     // "water_2.dat"; a file named otherwise keeps its name after the stem.
@@ -184,9 +173,9 @@ bool SshCluster::Submit(const std::shared_ptr<Job> &job, const FireflyInvocation
         return refuse(message);
 
     const QString root = withoutSlash(cluster.ClusterWorkFolder);
-    const QString name = QFileInfo(input).completeBaseName();
+    const QString name = Paths::BaseName(input);
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QString outputName = nameOf(job->record.output);
+    const QString outputName = Paths::FileNamePart(job->record.output);
     TJobSettings remote = m_jobSettings;
     remote.EXEFile = cluster.ClusterFirefly;
     remote.LibFile = cluster.ClusterLibrary;
@@ -196,14 +185,14 @@ bool SshCluster::Submit(const std::shared_ptr<Job> &job, const FireflyInvocation
         const QString folder = (root == QLatin1String("/") ? QString() : root) + QLatin1Char('/') + name
                                + QLatin1Char('-') + stamp
                                + (attempt > 1 ? QLatin1Char('-') + QString::number(attempt) : QString());
-        const QString clusterInput = folder + QLatin1Char('/') + nameOf(input);
+        const QString clusterInput = folder + QLatin1Char('/') + Paths::FileNamePart(input);
         const QString clusterOutput = folder + QLatin1Char('/') + outputName;
         FireflyInvocation invocation = BuildInvocation(remote, clusterInput, clusterOutput);
         invocation.workingDirectory = folder;
         const QString script = folder + QLatin1Char('/') + QFile::decodeName(BatchScriptName);
         const QStringList sbatch =
             SbatchArguments(cluster, invocation.cores, name,
-                            folder + QLatin1Char('/') + stemOf(outputName) + QStringLiteral(".slurm.log"), script,
+                            folder + QLatin1Char('/') + Paths::WithExtension(outputName, u".slurm.log"), script,
                             invocation);
         // Fixed words, and every name quoted: the folder is made (never one
         // that exists), the input copied into it from ssh's standard input,
@@ -521,8 +510,8 @@ void SshCluster::homeRest(Job &job, const RemoteAnswer::File &file, const QList<
         return; // more of the output to come
     if (mirror.file.isOpen())
         mirror.file.close();
-    const QByteArray input = QFile::encodeName(nameOf(job.record.input));
-    const QByteArray output = QFile::encodeName(nameOf(job.record.clusterOutput));
+    const QByteArray input = QFile::encodeName(Paths::FileNamePart(job.record.input));
+    const QByteArray output = QFile::encodeName(Paths::FileNamePart(job.record.clusterOutput));
     mirror.files.clear();
     for (const RemoteAnswer::Entry &entry : listing) {
         if (entry.name != input && entry.name != output && entry.name != BatchScriptName)
@@ -537,7 +526,7 @@ void SshCluster::homeFile(Job &job, const RemoteAnswer::File &file)
     if (mirror.files.isEmpty())
         return;
     const QByteArray name = mirror.files.first().name;
-    const QString home = HomeNameFor(job.record.output, nameOf(job.record.clusterOutput), name);
+    const QString home = HomeNameFor(job.record.output, Paths::FileNamePart(job.record.clusterOutput), name);
     const auto giveUp = [&](const QString &why) {
         // It stays on the cluster; the problem line says why.
         m_problem = QStringLiteral("Cannot write %1: %2").arg(home, why);
@@ -546,8 +535,8 @@ void SshCluster::homeFile(Job &job, const RemoteAnswer::File &file)
         homeNext(job);
     };
     if (!mirror.part.isOpen()) {
-        mirror.part.setFileName(home.left(home.lastIndexOf(QLatin1Char('/')) + 1) + QLatin1Char('.')
-                                + nameOf(job.record.output) + QStringLiteral(".nelo-part"));
+        mirror.part.setFileName(Paths::FolderPart(home) + QLatin1Char('.')
+                                + Paths::FileNamePart(job.record.output) + QStringLiteral(".nelo-part"));
         if (!mirror.part.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
             giveUp(mirror.part.errorString());
             return;
@@ -568,7 +557,7 @@ void SshCluster::homeFile(Job &job, const RemoteAnswer::File &file)
     } else if (!mirror.part.rename(home)) {
         giveUp(mirror.part.errorString());
         return;
-    } else if (name == QFile::encodeName(stemOf(nameOf(job.record.clusterOutput)) + QStringLiteral(".slurm.log"))) {
+    } else if (name == QFile::encodeName(Paths::WithExtension(Paths::FileNamePart(job.record.clusterOutput), u".slurm.log"))) {
         job.record.log = home; // what the pane shows when Firefly wrote nothing
     }
     mirror.files.removeFirst();

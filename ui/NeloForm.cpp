@@ -9,6 +9,7 @@
 #include "platform/LogindPowerOff.h"
 #include "platform/ErrorReport.h"
 #include "platform/Notices.h"
+#include "platform/Paths.h"
 #include "platform/SystemClipboard.h"
 #include "platform/Viewers.h"
 #include "ui/ConvergenceChart.h"
@@ -84,11 +85,6 @@ QList<QUrl> droppableItems(const QMimeData *mime)
 void addTip(QListWidgetItem &item, const QString &line)
 {
     item.setToolTip(item.toolTip().isEmpty() ? line : item.toolTip() + QLatin1Char('\n') + line);
-}
-
-QString fileName(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 // The focused entry of a list: null when there is none.
@@ -510,7 +506,7 @@ void TForm1::ContinueMenuItemClick()
         return;
     }
     AddJob(continued.input);
-    addTip(*item, QStringLiteral("Continued as ") + fileName(continued.input));
+    addTip(*item, QStringLiteral("Continued as ") + Paths::FileNamePart(continued.input));
 }
 
 // --- the viewers ---------------------------------------------------------------
@@ -775,7 +771,7 @@ void TForm1::AppendDone(const QString &path)
         if (!finished.notContinued.isEmpty())
             addTip(*item, QStringLiteral("Not continued: ") + finished.notContinued);
         if (!finished.continuedAs.isEmpty())
-            addTip(*item, QStringLiteral("Continued as ") + fileName(finished.continuedAs));
+            addTip(*item, QStringLiteral("Continued as ") + Paths::FileNamePart(finished.continuedAs));
     }
     ui->DoneListBox->addItem(item);
 }
