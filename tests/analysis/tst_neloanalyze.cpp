@@ -1,3 +1,5 @@
+#include "tests/helpers/Samples.h"
+
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -67,9 +69,8 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, expected);
+        NELO_REQUIRE_SAMPLES();
         const QDir samples(QStringLiteral(NELO_SAMPLES_DIR));
-        if (!samples.exists(QStringLiteral("expected")))
-            QSKIP("the real Firefly outputs are not here");
         const Run run = runTool(arguments, samples.path());
         QCOMPARE(run.err, QByteArray());
         QCOMPARE(run.exitCode, 0);
@@ -79,9 +80,8 @@ private slots:
     // How the real jobs ended; the exit status gates on it.
     void outcomeOfTheRealOutputs()
     {
+        NELO_REQUIRE_SAMPLES();
         const QDir samples(QStringLiteral(NELO_SAMPLES_DIR));
-        if (!samples.exists(QStringLiteral("expected")))
-            QSKIP("the real Firefly outputs are not here");
         const Run run = runTool({"outcome", "dvb_gopt_a.out", "water_mp2.out", "dvb_un_sp.out"}, samples.path());
         QCOMPARE(run.out, QByteArray("dvb_gopt_a.out\tconverged\t***** EQUILIBRIUM GEOMETRY LOCATED *****\n"
                                      "water_mp2.out\tnormal\tEXECUTION OF FIREFLY TERMINATED NORMALLY 21:06:13  9-MAY-2014\n"
@@ -101,9 +101,8 @@ private slots:
     void jsonObjectsPerFile()
     {
         QFETCH(QString, command);
+        NELO_REQUIRE_SAMPLES();
         const QDir samples(QStringLiteral(NELO_SAMPLES_DIR));
-        if (!samples.exists(QStringLiteral("expected")))
-            QSKIP("the real Firefly outputs are not here");
         const QStringList files{"dvb_gopt_a.out", "water_mp2.out", "dvb_un_sp.out"};
         const Run text = runTool(QStringList{command} + files, samples.path());
         const Run json = runTool(QStringList{command, "--json"} + files + QStringList{"expected"}, samples.path()); // a folder
@@ -144,9 +143,8 @@ private slots:
     // error with status 1.
     void continueTheRealOptimisation()
     {
+        NELO_REQUIRE_SAMPLES();
         const QDir samples(QStringLiteral(NELO_SAMPLES_DIR));
-        if (!samples.exists(QStringLiteral("expected")))
-            QSKIP("the real Firefly outputs are not here");
         const Run withInput = runTool({"continue", "dvb_gopt_a.out", "dvb_gopt_a.inp"}, samples.path());
         QCOMPARE(withInput.err, QByteArray());
         QCOMPARE(withInput.exitCode, 0);

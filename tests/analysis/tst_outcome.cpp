@@ -8,6 +8,7 @@
 #include "analysis/ThinnedLine.h"
 #include "platform/Errors.h"
 #include "tests/helpers/Files.h"
+#include "tests/helpers/Samples.h"
 #include "tests/helpers/ScannerSteps.h"
 
 #include <QRandomGenerator>
@@ -45,8 +46,6 @@ QByteArray exactly(qsizetype bytes)
 {
     return filler(bytes).left(bytes - 2) + "\r\n";
 }
-
-const QString Samples = QStringLiteral(NELO_SAMPLES_DIR);
 
 QList<QList<double>> pointsOf(const ConvergenceSeries &series)
 {
@@ -164,9 +163,8 @@ private slots:
     // The series of the real optimisation holds what the progress log shows.
     void seriesOfARealOptimisation()
     {
-        const QString file = Samples + "/dvb_gopt_a.out";
-        if (!QFileInfo::exists(file))
-            QSKIP("the real Firefly outputs are not here");
+        NELO_REQUIRE_SAMPLES();
+        const QString file = sampleFile("dvb_gopt_a.out");
         const ConvergenceSeries series = ReadConvergenceSeries(file);
         const QList<QList<double>> points = pointsOf(series);
         QCOMPARE(points, stepsOfTheScanner(file));

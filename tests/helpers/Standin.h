@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QList>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -70,4 +71,19 @@ inline QByteArray twelveStepSearch(int nstep)
              " O   8.0    0.0000000   0.0000000   0.1240000\r\n"
              " H   1.0    0.0000000   0.7920000  -0.4960000\r\n"
              " H   1.0    0.0000000  -0.7920000  -0.4960000\r\n $END\r\n";
+}
+
+// Runs firefly-standin at once (pace 0) on `input`, writing `output` (its
+// working folder beside it). The lines of its summary control ("step K
+// ENERGY MAXGRAD RMSGRAD", ...); none when it did not end with status 0.
+inline QByteArrayList standinOutput(const QString &input, const QString &output)
+{
+    const QString summary = output + QStringLiteral(".summary");
+    QProcess standin;
+    standin.start(QStringLiteral(NELO_FIREFLY_STANDIN),
+                  {"-i", input, "-o", output, "-b", "", "--standin-pace=0", "--standin-summary=" + summary, "-np", "1",
+                   "-t", output.left(output.lastIndexOf(QLatin1Char('/')) + 1)});
+    if (!standin.waitForFinished(60000) || standin.exitStatus() != QProcess::NormalExit || standin.exitCode() != 0)
+        return {};
+    return readFile(summary).split('\n');
 }

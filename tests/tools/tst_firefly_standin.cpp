@@ -7,6 +7,7 @@
 #include "analysis/OrbitalReport.h"
 #include "jobs/CommandLine.h"
 #include "jobs/JobSettings.h"
+#include "tests/helpers/Samples.h"
 #include "tests/helpers/Standin.h"
 
 #include <QHash>
@@ -167,8 +168,8 @@ private slots:
             file.write(input.toLatin1());
             input = file.fileName();
         }
-        if (!QFileInfo::exists(input))
-            QSKIP("sample inputs not present");
+        if (input.startsWith(kSamples))
+            NELO_REQUIRE_SAMPLES();
         const QString out = dir.filePath("job.out"), summaryFile = dir.filePath("summary");
         const Result r = Run(Contract(input, out, {"--standin-pace=0", "--standin-summary=" + summaryFile}));
         QCOMPARE(r.exitStatus, QProcess::NormalExit);

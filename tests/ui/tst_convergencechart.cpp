@@ -6,6 +6,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
 #include "tests/helpers/Files.h"
+#include "tests/helpers/Samples.h"
 #include "tests/helpers/ScannerSteps.h"
 #include "ui/ConvergenceChart.h"
 
@@ -20,7 +21,7 @@
 
 namespace {
 
-const QString Optimisation = QStringLiteral(NELO_SAMPLES_DIR "/dvb_gopt_a.out");
+const QString Optimisation = sampleFile("dvb_gopt_a.out");
 
 // Column `column` of the scanner's steps (1 energy, 2 largest, 3 RMS gradient) against step.
 QList<QPointF> column(const QList<QList<double>> &steps, int column)
@@ -67,8 +68,7 @@ private slots:
     void realOptimisation()
     {
         QFETCH(bool, live);
-        if (!QFileInfo::exists(Optimisation))
-            QSKIP("the real Firefly outputs are not here");
+        NELO_REQUIRE_SAMPLES();
         const QList<QList<double>> steps = stepsOfTheScanner(Optimisation);
         QCOMPARE(steps.size(), 24);
         ConvergenceChart chart;
@@ -161,8 +161,7 @@ private slots:
     // menu's save dialog too; a file that cannot be written is reported.
     void saving()
     {
-        if (!QFileInfo::exists(Optimisation))
-            QSKIP("the real Firefly outputs are not here");
+        NELO_REQUIRE_SAMPLES();
         ConvergenceChart chart;
         chart.resize(640, 400);
         const ConvergenceSeries series = ReadConvergenceSeries(Optimisation);

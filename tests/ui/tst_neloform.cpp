@@ -9,6 +9,7 @@
 #include "tests/helpers/Controls.h"
 #include "tests/helpers/Files.h"
 #include "tests/helpers/Recorders.h"
+#include "tests/helpers/Samples.h"
 #include "tests/helpers/Standin.h"
 #include "platform/Dialogs.h"
 #include "platform/Notices.h"
@@ -685,9 +686,8 @@ private slots:
     // dialog (which only records that it would be shown).
     void homoLumoOfSelected()
     {
+        NELO_REQUIRE_SAMPLES();
         const QString samples = QStringLiteral(NELO_SAMPLES_DIR);
-        if (!QFile::exists(samples + QStringLiteral("/water_mp2.out")))
-            QSKIP("Firefly samples not present");
         class RecordingReport : public THLDlg
         {
         public:

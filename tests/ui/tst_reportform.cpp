@@ -4,6 +4,7 @@
 #include "platform/Errors.h"
 #include "platform/Notices.h"
 #include "tests/helpers/Files.h"
+#include "tests/helpers/Samples.h"
 #include "ui/ReportForm.h"
 
 #include <QClipboard>
@@ -136,8 +137,7 @@ private slots:
 
     void reportOfSelectedFiles()
     {
-        if (!QFileInfo::exists(sample("water_mp2.out")))
-            QSKIP("Firefly samples not available");
+        NELO_REQUIRE_SAMPLES();
         RecordingHLDlg dlg;
         dlg.AppendLine(QStringLiteral("left from last time"));
         EgMenuItemClick(dlg, {sample("water_mp2.out"), sample("dvb_gopt_a.out")});
@@ -148,8 +148,7 @@ private slots:
 
     void nameShownInTheFileSystemsEncoding()
     {
-        if (!QFileInfo::exists(sample("water_mp2.out")))
-            QSKIP("Firefly samples not available");
+        NELO_REQUIRE_SAMPLES();
         QVERIFY(temp.isValid());
         const QString copy = temp.filePath(QStringLiteral("w\u00e4ter.out"));
         QVERIFY(QFile::copy(sample("water_mp2.out"), copy));
@@ -161,8 +160,7 @@ private slots:
 
     void errorInTheSecondOfThreeFiles()
     {
-        if (!QFileInfo::exists(sample("water_mp2.out")))
-            QSKIP("Firefly samples not available");
+        NELO_REQUIRE_SAMPLES();
         QVERIFY(temp.isValid());
         const QString broken = writeFile(QStringLiteral("broken.out"), "not a Firefly output\r\n");
         RecordingHLDlg dlg;
@@ -209,8 +207,7 @@ private slots:
     // cannot be written is reported.
     void saveAsCsv()
     {
-        if (!QFileInfo::exists(sample("water_mp2.out")))
-            QSKIP("Firefly samples not available");
+        NELO_REQUIRE_SAMPLES();
         QStringList errors;
         Notices::SetErrorPresenter([&](const QString &text) { errors << text; });
         QStringList answer;
