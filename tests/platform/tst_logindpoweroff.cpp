@@ -5,21 +5,16 @@
 
 #include "platform/LogindPowerOff.h"
 #include "platform/Notices.h"
+#include "tests/helpers/PrivateBus.h"
 #include "tests/helpers/RunnerRig.h"
 
-#include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QMutex>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
-#include <QThread>
 
-#include <csignal>
-
-// logind's Manager object. It answers in a thread of its own: the power-off
-// call blocks the thread that makes it.
+// logind's Manager object. It answers in a thread of its own (PrivateBus):
+// the power-off call blocks the thread that makes it.
 class Login1Standin : public QObject, protected QDBusContext
 {
     Q_OBJECT
@@ -44,51 +39,18 @@ class TestLogindPowerOff : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
-    QString m_address;
-    QThread m_thread;
-    Login1Standin *m_standin = nullptr; // lives in m_thread, deleted when it ends
+    PrivateBus m_bus;
+    Login1Standin *m_standin = nullptr; // served by m_bus
 
 private slots:
     void initTestCase()
     {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty() && qEnvironmentVariable("CI") == QLatin1String("true"))
-            QFAIL("dbus-daemon is missing (Debian package dbus-daemon)");
-        if (daemon.isEmpty())
-            QSKIP("dbus-daemon is missing (Debian package dbus-daemon)");
-        const QString config = m_dir.filePath(QStringLiteral("bus.conf"));
-        QVERIFY(writeFile(config, R"(<busconfig><type>nelo-test</type><auth>EXTERNAL</auth>
-<listen>unix:path=)" + QFile::encodeName(m_dir.filePath(QStringLiteral("bus"))) + R"(</listen>
-<policy context="default"><allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/></policy>
-</busconfig>)"));
-        m_daemon.start(daemon, {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                                QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
-        QVERIFY(m_daemon.waitForReadyRead(10000)); // the address, once the bus listens
-        m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
-
-        QDBusConnection bus = QDBusConnection::connectToBus(m_address, QStringLiteral("login1-standin"));
-        QVERIFY2(bus.isConnected(), qPrintable(bus.lastError().message()));
+        NELO_START_PRIVATE_BUS(m_bus);
         m_standin = new Login1Standin;
-        m_standin->moveToThread(&m_thread);
-        connect(&m_thread, &QThread::finished, m_standin, &QObject::deleteLater);
-        m_thread.start();
-        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/login1"), m_standin,
-                                   QDBusConnection::ExportAllSlots));
-        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.login1")));
+        QVERIFY(m_bus.Serve(m_standin, QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1")));
     }
 
-    void cleanupTestCase()
-    {
-        QDBusConnection::disconnectFromBus(QStringLiteral("login1-standin"));
-        m_thread.quit();
-        m_thread.wait();
-        if (m_daemon.processId() > 0) {
-            ::kill(pid_t(m_daemon.processId()), SIGTERM);
-            QVERIFY(m_daemon.waitForFinished(10000));
-        }
-    }
+    void cleanupTestCase() { m_bus.Stop(); }
 
     // The call is logind's PowerOff(false) on its object and interface; it
     // reached the stand-in, so it was sent to the name the stand-in owns. A
@@ -110,7 +72,7 @@ private slots:
         QStringList notices;
         const auto previous = Notices::SetNoticePresenter([&](const QString &text) { notices << text; });
         RunnerRig rig;
-        LogindPowerOff logind(m_address);
+        LogindPowerOff logind(m_bus.Address());
         JobRunner runner(rig.settings, rig.window, rig.clipboard, logind, rig.scanner);
         rig.window.powerOffChecked = true;
         runner.RunBtnClick(); // nothing ticked: the run ends at once, then the power-off
