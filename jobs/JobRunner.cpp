@@ -211,6 +211,8 @@ void JobRunner::run(IExecutionBackend &backend, bool takeFromQueue)
         m_running = false;
     });
     monitor(backend, takeFromQueue, true);
+    if (!m_detached && m_runEndSink)
+        m_runEndSink();
 }
 
 // The job monitor: every PollMs, each job's run is asked whether it still

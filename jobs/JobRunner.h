@@ -119,6 +119,9 @@ public:
     using FinishedJobSink = std::function<void(const FinishedJob &job)>;
     // Called for every such job, before the runner lists its output.
     void SetFinishedJobSink(FinishedJobSink sink) { m_finishedJobSink = std::move(sink); }
+    // Called when a run is over, every job it started having ended (not
+    // when Nelo lets go of jobs that go on without it: Detach).
+    void SetRunEndSink(std::function<void()> sink) { m_runEndSink = std::move(sink); }
     // The last such job (empty paths before the first).
     const FinishedJob &LastFinishedJob() const { return m_lastFinishedJob; }
 
@@ -186,6 +189,7 @@ private:
     FinishedJobSink m_finishedJobSink;
     const TContinueSettings *m_continue = nullptr;
     ContinuationChains m_chains;
+    std::function<void()> m_runEndSink;
     FinishedJob m_lastFinishedJob;
     ConvergenceSeries m_lastConvergence;
 };

@@ -1,4 +1,5 @@
 #include "jobs/RunJobsModel.h"
+#include "jobs/RunNotifications.h"
 #include "platform/Notices.h"
 #include "platform/Paths.h"
 #include "tests/helpers/FakeBackend.h"
@@ -11,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <memory>
 
 // Firefly here is a small shell script written by each test: it gets the
@@ -86,6 +88,9 @@ private slots:
     void powerOffAfterTheRun();
     void backendRuns_data();
     void backendRuns();
+    void notificationsOfARun_data();
+    void notificationsOfARun();
+    void notificationsAreCoalesced();
 };
 
 void tst_JobRunner::initTestCase()
@@ -580,6 +585,93 @@ void tst_JobRunner::backendRuns()
     QCOMPARE(g_notices, refused.isEmpty() ? QStringList() : QStringList{"Unable to run Firefly!\n" + backend.refusal});
     QVERIFY(rig.runner.JobsModel().Summary().endsWith(QStringLiteral(" \u2014 Fake: the controller is down")));
     QVERIFY(!rig.runner.IsRunning() && rig.window.runEnabled && !rig.window.abortEnabled);
+}
+
+// What the desktop is told of a run, wired as the main window wires it: a
+// failed job at once (from the event loop, so not when the run ends with it),
+// "Queue done" counting every job and naming the failed ones, not sooner than
+// the gap after the one before; nothing while the setting is off.
+void tst_JobRunner::notificationsOfARun_data()
+{
+    QTest::addColumn<QStringList>("inputs"); // a name with "fail" ends abnormally
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QStringList>("toldAtOnce"); // summary, body, ...
+    QTest::addColumn<QStringList>("toldLater");  // after the gap
+    const QStringList failed{"Job failed: b-fail.out", "Ended abnormally\nEXECUTION OF FIREFLY TERMINATED -ABNORMALLY-"};
+    const QStringList done{"Queue done: 3 jobs", "2 ended normally, 1 ended abnormally\nFailed: b-fail.out"};
+    QTest::newRow("a failure during the run") << QStringList{"a.inp", "b-fail.inp", "c.inp"} << true << failed << done;
+    QTest::newRow("the last job fails") << QStringList{"a.inp", "c.inp", "b-fail.inp"} << true << done << QStringList();
+    QTest::newRow("switched off") << QStringList{"a.inp", "b-fail.inp", "c.inp"} << false << QStringList()
+                                  << QStringList();
+    QTest::newRow("nothing ran") << QStringList() << true << QStringList() << QStringList();
+}
+
+void tst_JobRunner::notificationsOfARun()
+{
+    QFETCH(QStringList, inputs);
+    QFETCH(bool, enabled);
+    QFETCH(QStringList, toldAtOnce);
+    QFETCH(QStringList, toldLater);
+    Rig rig;
+    rig.Firefly("case \"$2\" in *fail*) end=-ABNORMALLY- ;; *) end=NORMALLY ;; esac\n"
+                "printf ' EXECUTION OF FIREFLY TERMINATED %s\\r\\n' \"$end\" > \"$out\"");
+    for (const QString &input : inputs)
+        rig.Queue(input);
+    qint64 now = 0;
+    QStringList told;
+    TNotifySettings notify;
+    notify.NotifyWhenJobsEnd = enabled;
+    RunNotifications notifications(
+        notify, [&](const QString &summary, const QString &body) { told << summary << body; }, [&] { return now; });
+    rig.runner.SetFinishedJobSink([&](const JobRunner::FinishedJob &job) { notifications.JobEnded(job.output, job.end); });
+    rig.runner.SetRunEndSink([&] { notifications.RunEnded(); });
+    rig.runner.RunBtnClick();
+    QTest::qWait(10);
+    QCOMPARE(told, toldAtOnce);
+    now = RunNotifications::GapMs - 1;
+    notifications.SendDue();
+    QCOMPARE(told, toldAtOnce);
+    now = RunNotifications::GapMs;
+    notifications.SendDue();
+    QCOMPARE(told, toldAtOnce + toldLater);
+}
+
+// Failures held within the gap go out together; each is told once; "Queue
+// done" names at most five failed outputs, never an aborted one.
+void tst_JobRunner::notificationsAreCoalesced()
+{
+    Rig rig;
+    QVERIFY(writeFile(rig.Path("bad.out"), " EXECUTION OF FIREFLY TERMINATED -ABNORMALLY-\r\n"));
+    qint64 now = 0;
+    QStringList told;
+    const TNotifySettings notify;
+    RunNotifications notifications(
+        notify, [&](const QString &summary, const QString &body) { told << summary + " | " + body; },
+        [&] { return now; });
+    notifications.JobEnded(rig.Path("bad.out"), ProcessEnd::Exited(1));
+    notifications.SendDue();
+    now = 1000;
+    notifications.JobEnded(rig.Path("k.out"), ProcessEnd::Signalled(SIGKILL)); // no file: killed
+    notifications.JobEnded(rig.Path("none.out"), ProcessEnd::Exited(0));       // no file: no output
+    notifications.SendDue();
+    QCOMPARE(told.size(), 1);
+    now = RunNotifications::GapMs;
+    notifications.SendDue();
+    for (int i = 1; i <= 4; ++i)
+        notifications.JobEnded(rig.Path(QStringLiteral("k%1.out").arg(i)), ProcessEnd::Signalled(SIGKILL));
+    notifications.JobEnded(rig.Path("gone.out"), ProcessEnd::AbortedByUser());
+    notifications.RunEnded();
+    now += RunNotifications::GapMs - 1;
+    notifications.SendDue();
+    QCOMPARE(told.size(), 2);
+    now += 1;
+    notifications.SendDue();
+    notifications.SendDue();
+    QCOMPARE(told, (QStringList{
+                       "Job failed: bad.out | Ended abnormally\nEXECUTION OF FIREFLY TERMINATED -ABNORMALLY-",
+                       "2 jobs failed | 1 killed, 1 left no output\nk.out, none.out",
+                       "Queue done: 8 jobs | 1 ended abnormally, 5 killed, 1 left no output, 1 aborted\n"
+                       "Failed: bad.out, k.out, none.out, k1.out, k2.out and 2 more"}));
 }
 
 QTEST_GUILESS_MAIN(tst_JobRunner)

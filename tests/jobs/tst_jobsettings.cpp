@@ -1,6 +1,7 @@
 #include "jobs/DirList.h"
 #include "jobs/IniFile.h"
 #include "jobs/JobSettings.h"
+#include "jobs/NotifySettings.h"
 #include "tests/helpers/FileSizeLimit.h"
 #include "tests/helpers/Files.h"
 #include "tests/helpers/SettingsChecks.h"
@@ -187,6 +188,28 @@ private slots:
         TJobSettings loaded;
         LoadSettings(loaded, path);
         compareSettings(loaded, saved);
+    }
+
+    // "Notify when jobs end" has a section of its own, written only once it
+    // differs from the default and kept from then on; an unreadable value
+    // reads as the default.
+    void notificationsSection()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("nelo.INI");
+        TNotifySettings notify;
+        SaveSettings(TJobSettings(), NotifySection(notify), path);
+        QVERIFY(!readFile(path).contains("Notifications"));
+        notify.NotifyWhenJobsEnd = false;
+        SaveSettings(TJobSettings(), NotifySection(notify), path);
+        TNotifySettings back;
+        LoadNotifySettings(back, IniFile::load(path));
+        QVERIFY(!back.NotifyWhenJobsEnd);
+        notify.NotifyWhenJobsEnd = true;
+        SaveSettings(TJobSettings(), NotifySection(notify), path);
+        QVERIFY(readFile(path).endsWith("[Notifications]\nNotifyWhenJobsEnd=1\n"));
+        LoadNotifySettings(back, IniFile::fromBytes("[Notifications]\nNotifyWhenJobsEnd=off\n"));
+        QVERIFY(back.NotifyWhenJobsEnd);
     }
 
     void dirListThroughTheFile_data()
