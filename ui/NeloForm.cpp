@@ -3,8 +3,11 @@
 
 #include "cluster/ClusterBackends.h"
 #include "cluster/ClusterState.h"
+#include "jobs/IniFile.h"
 #include "jobs/JobRunner.h"
+#include "jobs/RunNotifications.h"
 #include "jobs/RunJobsModel.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/Dialogs.h"
 #include "platform/LogindPowerOff.h"
 #include "platform/ErrorReport.h"
@@ -31,6 +34,7 @@
 #include <QDialog>
 #include <QDropEvent>
 #include <QFontDatabase>
+#include <QImage>
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -124,6 +128,7 @@ TForm1::TForm1(Environment environment, QWidget *parent)
     m_runner->SetBackendChooser([this] { return m_backends->Chosen(); });
     m_runner->SetContinueSettings(&m_continue);
     setUpJobsView();
+    setUpNotifications();
     connectHandlers();
 }
 
@@ -180,6 +185,29 @@ void TForm1::setUpControls()
     ui->JobListBox->setFocus();
 }
 
+// When jobs end, the desktop says so: a notification, else the tray icon's
+// balloon. A click on either brings the window back.
+void TForm1::setUpNotifications()
+{
+    m_desktop = std::make_unique<DesktopNotifications>(QStringLiteral(NELO_PRODUCT_NAME), QStringLiteral("nelo"),
+                                                       m_env.notificationBus);
+    const QImage icon = TrayIcon1->icon().pixmap(48, 48).toImage().convertToFormat(QImage::Format_RGBA8888);
+    m_desktop->SetImage({icon.width(), icon.height(), int(icon.bytesPerLine()),
+                         QByteArray(reinterpret_cast<const char *>(icon.constBits()), icon.sizeInBytes())});
+    m_desktop->SetFallback([this](const QString &summary, const QString &body) {
+        if (TrayIcon1->isVisible() && QSystemTrayIcon::supportsMessages())
+            TrayIcon1->showMessage(summary, body, TrayIcon1->icon());
+    });
+    connect(m_desktop.get(), &DesktopNotifications::Activated, this, &TForm1::TrayIcon1DblClick);
+    connect(TrayIcon1, &QSystemTrayIcon::messageClicked, this, &TForm1::TrayIcon1DblClick);
+    m_runNotifications = std::make_unique<RunNotifications>(
+        m_notify, [this](const QString &summary, const QString &body) { m_desktop->Notify(summary, body); });
+    m_runner->SetFinishedJobSink([this](const JobRunner::FinishedJob &job) {
+        m_runNotifications->JobEnded(job.output, job.end);
+    });
+    m_runner->SetRunEndSink([this] { m_runNotifications->RunEnded(); });
+}
+
 void TForm1::connectHandlers()
 {
     // Every handler runs under the general error report: an error ends the
@@ -226,9 +254,11 @@ void TForm1::FormCreate()
     SettingsDlg = new TSettingsDlg(m_settings, m_cluster, this);
     SettingsDlg->setObjectName(QStringLiteral("SettingsDlg"));
     SettingsDlg->SetContinueSettings(&m_continue);
+    SettingsDlg->SetNotifySettings(&m_notify);
     LoadSettings(m_settings, m_env.settingsFile);
     LoadClusterSettings(m_cluster, m_env.settingsFile);
     LoadContinueSettings(m_continue, m_env.settingsFile);
+    LoadNotifySettings(m_notify, IniFile::load(m_env.settingsFile));
     // Without Firefly or its working directories nothing can run: ask first,
     // before the main window is ever shown. Nelo goes on whatever the answer.
     if (m_settings.EXEFile.isEmpty() || m_settings.DirList.isEmpty())
@@ -388,6 +418,7 @@ void TForm1::ExitBtnClick()
     SaveSettings(m_settings, [this](IniFile &file) {
         StoreClusterSettings(m_cluster, file);
         StoreContinueSettings(m_continue, file);
+        StoreNotifySettings(m_notify, file);
     }, m_env.settingsFile);
     m_runner->Detach();
     m_env.quit();

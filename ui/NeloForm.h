@@ -5,6 +5,7 @@
 #include "jobs/Continuation.h"
 #include "jobs/JobSettings.h"
 #include "jobs/JobWindow.h"
+#include "jobs/NotifySettings.h"
 
 #include <QMainWindow>
 #include <QList>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <memory>
 
+class DesktopNotifications;
 class IClipboard;
 class IPowerOff;
 class JobRunner;
@@ -23,6 +25,7 @@ class QListWidget;
 class QMenu;
 class QSystemTrayIcon;
 class ClusterBackends;
+class RunNotifications;
 class TSettingsDlg;
 class THLDlg;
 
@@ -52,6 +55,7 @@ public:
         IPowerOff *powerOff = nullptr;      // none: systemd-logind
         std::function<bool()> trayAvailable; // none: ask the desktop
         std::function<void()> quit;         // none: end the event loop
+        QString notificationBus;            // none: the session bus; else its address (tests)
     };
 
     explicit TForm1(Environment environment, QWidget *parent = nullptr);
@@ -70,6 +74,7 @@ public:
     TClusterSettings &ClusterSettings() { return m_cluster; }
     TContinueSettings &ContinueSettings() { return m_continue; }
     ClusterBackends &Backends() { return *m_backends; }
+    TNotifySettings &NotifySettings() { return m_notify; }
 
     // Follows again the cluster jobs a previous Nelo left running (they are
     // kept beside the settings file), as a run of their own; called once
@@ -150,6 +155,7 @@ protected:
 
 private:
     void connectHandlers();
+    void setUpNotifications();
     void setUpControls();
     void setUpJobsView();
     void showRunPanel();
@@ -164,10 +170,13 @@ private:
     TClusterSettings m_cluster; // the "Cluster" section of the same file
     TContinueSettings m_continue; // the "Continue" section
     std::unique_ptr<ClusterBackends> m_backends;
+    TNotifySettings m_notify;   // its "Notifications" section
     GeometryScanner m_scanner;
     std::unique_ptr<IClipboard> m_ownClipboard;
     std::unique_ptr<IPowerOff> m_ownPowerOff;
     std::unique_ptr<JobRunner> m_runner;
+    std::unique_ptr<DesktopNotifications> m_desktop;
+    std::unique_ptr<RunNotifications> m_runNotifications;
 
     TSettingsDlg *SettingsDlg = nullptr;
     THLDlg *HLDlg = nullptr;

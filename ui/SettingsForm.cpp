@@ -239,6 +239,7 @@ void TSettingsDlg::FormShow()
     ui->MolFile->setText(m_settings.MolFile);
     ui->CopyClCB->setChecked(m_settings.CopyCmdLine);
     ui->ContinueSpin->setValue(m_continue->MaxContinuations);
+    ui->NotifyCB->setChecked(m_notify->NotifyWhenJobsEnd);
     loadClusterPage();
 }
 
@@ -348,6 +349,7 @@ void TSettingsDlg::OKBtnClick()
     m_settings.MolFile = ui->MolFile->text();
     m_settings.CopyCmdLine = ui->CopyClCB->isChecked();
     m_continue->MaxContinuations = ui->ContinueSpin->value();
+    m_notify->NotifyWhenJobsEnd = ui->NotifyCB->isChecked();
     *m_cluster = cluster;
     accept();
 }

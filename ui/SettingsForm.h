@@ -2,6 +2,7 @@
 
 #include "cluster/ClusterSettings.h"
 #include "jobs/Continuation.h"
+#include "jobs/NotifySettings.h"
 
 #include <QDialog>
 #include <QString>
@@ -16,8 +17,9 @@ class TSettingsDlg;
 }
 
 // The modal settings dialog. Every showing loads the controls from the one
-// TJobSettings record and the cluster settings; OK checks the input and, only
-// when every check passes, copies the controls back into both. Cancel, Escape
+// TJobSettings record, the cluster settings and the notifications setting; OK
+// checks the input and, only when every check passes, copies the controls
+// back into them. Cancel, Escape
 // and the close box store nothing. The dialog never touches the settings file.
 //
 // Created once by the main window and kept: the directory control of the mode
@@ -34,6 +36,8 @@ public:
     // The record of how often optimisations are continued by themselves;
     // without one the dialog edits one of its own. Must outlive the dialog.
     void SetContinueSettings(TContinueSettings *settings) { m_continue = settings ? settings : &m_ownContinue; }
+    // The same for whether Nelo tells the desktop when jobs end.
+    void SetNotifySettings(TNotifySettings *settings) { m_notify = settings ? settings : &m_ownNotify; }
 
     // The texts the dialog shows.
     static const QString OutputFormatHint;
@@ -82,6 +86,8 @@ private:
     TClusterSettings *m_cluster;
     TContinueSettings m_ownContinue;
     TContinueSettings *m_continue = &m_ownContinue;
+    TNotifySettings m_ownNotify;
+    TNotifySettings *m_notify = &m_ownNotify;
     bool m_clusterAsked = false; // sinfo was asked once, when the page was first shown or by Test
     bool m_asking = false;       // sinfo runs now
     std::unique_ptr<Ui::TSettingsDlg> ui;

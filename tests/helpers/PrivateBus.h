@@ -69,12 +69,6 @@ public:
         return bus.registerObject(path, object, QDBusConnection::ExportAllSlots) && bus.registerService(service);
     }
 
-    // The service leaves the bus: callers then meet no one under its name.
-    void Withdraw(const QString &service)
-    {
-        QDBusConnection::connectToBus(m_address, service).unregisterService(service);
-    }
-
     void Stop()
     {
         for (const QString &service : std::as_const(m_services))

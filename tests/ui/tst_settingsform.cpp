@@ -62,6 +62,7 @@ class TestSettingsForm : public QObject
     TJobSettings settings;
     TClusterSettings cluster;
     TContinueSettings continuing;
+    TNotifySettings notify;
     std::unique_ptr<TSettingsDlg> dlg;
     // No Slurm command is found unless a test asks for the local Slurm: the
     // Cluster page asks the cluster as it is first shown.
@@ -143,6 +144,8 @@ private slots:
         dlg = std::make_unique<TSettingsDlg>(settings, cluster);
         continuing = TContinueSettings();
         dlg->SetContinueSettings(&continuing);
+        notify = TNotifySettings();
+        dlg->SetNotifySettings(&notify);
         qputenv("PATH", QFile::encodeName(noPrograms.path()));
     }
     void cleanup()
@@ -392,9 +395,12 @@ private slots:
         control<QCheckBox>("PoptCheckBox")->setChecked(true);
         control<QCheckBox>("CopyClCB")->setChecked(false);
         control<QSpinBox>("ContinueSpin")->setValue(3);
+        QVERIFY(control<QCheckBox>("NotifyCB")->isChecked());
+        control<QCheckBox>("NotifyCB")->setChecked(false);
         clickOK();
         QVERIFY(closedWithOK());
         QCOMPARE(continuing.MaxContinuations, 3);
+        QVERIFY(!notify.NotifyWhenJobsEnd);
         TJobSettings expected;
         expected.EXEFile = QStringLiteral("/opt/ff8/firefly");
         expected.DirList = JoinDirList({QStringLiteral("/scratch/a"), QStringLiteral("/scratch/b b"),
@@ -436,6 +442,7 @@ private slots:
         control<QCheckBox>("RoptCheckBox")->setChecked(true);
         control<QCheckBox>("CopyClCB")->setChecked(false);
         control<QSpinBox>("ContinueSpin")->setValue(4);
+        control<QCheckBox>("NotifyCB")->setChecked(false);
         if (how == QLatin1String("Cancel"))
             button("CancelBtn")->click();
         else if (how == QLatin1String("Escape"))
@@ -445,6 +452,7 @@ private slots:
         QVERIFY(!dlg->isVisible());
         QCOMPARE(dlg->result(), int(QDialog::Rejected));
         compareSettings(settings, stored);
+        QVERIFY(notify.NotifyWhenJobsEnd);
 
         // The next showing displays the stored values again; the page stays.
         showDialog();
@@ -463,6 +471,7 @@ private slots:
         QCOMPARE(control<QCheckBox>("CopyClCB")->isChecked(), stored.CopyCmdLine);
         QCOMPARE(continuing.MaxContinuations, 0);
         QCOMPARE(control<QSpinBox>("ContinueSpin")->value(), 0);
+        QVERIFY(control<QCheckBox>("NotifyCB")->isChecked());
         QVERIFY(control<QRadioButton>("ListRadioButton")->isChecked());
     }
 
@@ -615,6 +624,7 @@ private slots:
         QTest::newRow("continue") << "ContinueLabel" << QByteArray("text")
                                   << "Continue optimisations that run out of steps or time, at most";
         QTest::newRow("continue, times") << "ContinueTimesLabel" << QByteArray("text") << "times";
+        QTest::newRow("notify") << "NotifyCB" << QByteArray("text") << "Notify when jobs end";
         QTest::newRow("ok") << "OKBtn" << QByteArray("text") << "OK";
         QTest::newRow("cancel") << "CancelBtn" << QByteArray("text") << "Cancel";
     }
@@ -696,7 +706,7 @@ private slots:
                                  << head + QStringList{"OFAskItem"} + middle + buttons
                                         + QStringList{"ListRadioButton"} + tail;
         QTest::newRow("Other page") << 1 << false << 0
-                                    << QStringList{"TextFile", "TxtBtn", "MolFile", "MolBtn", "CopyClCB", "ContinueSpin"};
+                                    << QStringList{"TextFile", "TxtBtn", "MolFile", "MolBtn", "CopyClCB", "NotifyCB", "ContinueSpin"};
         const QStringList cluster{"DestinationEdit", "ClusterFireflyEdit", "ClusterWorkFolderEdit",
                                   "ClusterLibraryEdit", "RemoveFoldersCheck", "PartitionCombo", "TestBtn",
                                   "AccountEdit", "MemoryEdit", "TimeLimitEdit", "SbatchOptEdit", "JobsAtOnceSpin",
