@@ -8,6 +8,8 @@
 # whole flow works on a machine without Firefly. Later runs keep whatever the
 # settings say; point "Firefly executable" at the real Firefly in Settings...
 # (saved on Exit), or delete build/ui/nelo.INI to get the demo settings back.
+# Nelo starts in build/demo/inputs (when there is one), so that its first
+# Add Input File... opens there.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
@@ -43,4 +45,6 @@ EOF
     echo "Add inputs from $demo/inputs (Add Input File... or drop one on the queue) and press Run."
 fi
 
-exec build/ui/nelo "$@"
+# Nelo's file dialogs open first in the folder it is started in: the demo's inputs.
+if [ -d "$top/build/demo/inputs" ]; then cd "$top/build/demo/inputs"; fi
+exec "$top/build/ui/nelo" "$@"

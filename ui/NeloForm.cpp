@@ -32,6 +32,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QDir>
 #include <QDropEvent>
 #include <QFontDatabase>
 #include <QImage>
@@ -89,6 +90,14 @@ QList<QUrl> droppableItems(const QMimeData *mime)
 void addTip(QListWidgetItem &item, const QString &line)
 {
     item.setToolTip(item.toolTip().isEmpty() ? line : item.toolTip() + QLatin1Char('\n') + line);
+}
+
+// Where a file dialog of the window opens: in the folder of the file last
+// picked in it, and at first in the folder Nelo was started in (the demo
+// starts it in its folder of inputs).
+QString pickedFolder(const QString &lastPicked)
+{
+    return lastPicked.isEmpty() ? QDir::currentPath() : lastPicked;
 }
 
 // The focused entry of a list: null when there is none.
@@ -337,7 +346,10 @@ void TForm1::InputBtnClick()
     request.title = QStringLiteral("Add Input File");
     request.filter = InputFilter;
     request.defaultSuffix = QStringLiteral("inp");
+    request.initialFolder = pickedFolder(m_inputFolder);
     const QStringList chosen = Dialogs::Ask(this, request);
+    if (!chosen.isEmpty())
+        m_inputFolder = Paths::FolderPart(chosen.first());
     for (const QString &path : chosen)
         AddJob(path);
 }
@@ -349,8 +361,12 @@ void TForm1::OutputBtnClick()
     request.title = QStringLiteral("Add Output File");
     request.filter = JobRunner::OutputFileFilter; // the same filter as the save dialog of a run
     request.defaultSuffix = JobRunner::OutputFileSuffix;
+    request.initialFolder = pickedFolder(m_outputFolder);
+    const QStringList chosen = Dialogs::Ask(this, request);
+    if (!chosen.isEmpty())
+        m_outputFolder = Paths::FolderPart(chosen.first());
     const int first = ui->DoneListBox->count();
-    ui->DoneListBox->addItems(Dialogs::Ask(this, request));
+    ui->DoneListBox->addItems(chosen);
     for (int row = first; row < ui->DoneListBox->count(); ++row)
         ShowOutcome(*ui->DoneListBox->item(row), ui->DoneListBox->item(row)->text());
 }

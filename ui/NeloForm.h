@@ -187,6 +187,9 @@ private:
     // read; then it stays where the user put it (m_memoReadAt).
     bool m_memoFollows = true;
     int m_memoReadAt = 0;
+    // The folders of the files last picked in Add Input File and Add Output File.
+    QString m_inputFolder;
+    QString m_outputFolder;
     // How much showRunPanel made the window taller, to give it back.
     int m_grownBy = 0;
     int m_grownTo = 0;

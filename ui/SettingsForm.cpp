@@ -360,8 +360,9 @@ void TSettingsDlg::pickFile(const QString &filter, const QString &defaultSuffix,
     request.kind = Dialogs::Kind::OpenFile;
     request.filter = filter;
     request.defaultSuffix = defaultSuffix;
-    // Every picker starts in the folder of the Firefly executable.
-    request.initialFolder = Paths::FolderPart(ui->EXEFile->text());
+    // The pickers start in the folder of the file last picked in one of
+    // them, before that in the folder of the Firefly executable.
+    request.initialFolder = m_pickedFolder.isEmpty() ? Paths::FolderPart(ui->EXEFile->text()) : m_pickedFolder;
     request.matchEveryFile = executable;
     const QString file = Dialogs::AskOne(this, request);
     if (file.isEmpty())
@@ -370,6 +371,7 @@ void TSettingsDlg::pickFile(const QString &filter, const QString &defaultSuffix,
         Notices::ShowNotice(LineBreakInFileText);
         return;
     }
+    m_pickedFolder = Paths::FolderPart(file);
     target->setText(file);
 }
 

@@ -88,6 +88,7 @@ private:
     TContinueSettings *m_continue = &m_ownContinue;
     TNotifySettings m_ownNotify;
     TNotifySettings *m_notify = &m_ownNotify;
+    QString m_pickedFolder;      // of the file last picked (the dialog lives as long as Nelo)
     bool m_clusterAsked = false; // sinfo was asked once, when the page was first shown or by Test
     bool m_asking = false;       // sinfo runs now
     std::unique_ptr<Ui::TSettingsDlg> ui;

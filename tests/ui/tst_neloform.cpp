@@ -224,6 +224,11 @@ private slots:
         m_answer.clear(); // Cancel
         QTest::mouseClick(control<QPushButton>("InputBtn"), Qt::LeftButton);
         QCOMPARE(jobs()->count(), 4);
+        // The dialog opens in the folder Nelo started in, then where the
+        // last file was picked in it (a cancel changes nothing).
+        QTest::mouseClick(control<QPushButton>("InputBtn"), Qt::LeftButton);
+        QCOMPARE((QStringList{m_requests[0].initialFolder, m_requests[1].initialFolder, m_requests[2].initialFolder}),
+                 (QStringList{QDir::currentPath(), "/b/", "/b/"}));
     }
 
     void addOutputFilesTouchesOnlyTheProcessedList()
@@ -237,6 +242,9 @@ private slots:
         QVERIFY(!done()->item(1)->data(Qt::CheckStateRole).isValid());
         QCOMPARE(m_requests.last().filter, QStringLiteral("Firefly output files (*.out)|*.out|All files (*.*)|*.*"));
         QCOMPARE(m_requests.last().defaultSuffix, QStringLiteral("out"));
+        QTest::mouseClick(control<QPushButton>("OutputBtn"), Qt::LeftButton);
+        QCOMPARE(m_requests.first().initialFolder, QDir::currentPath());
+        QCOMPARE(m_requests.last().initialFolder, QStringLiteral("/r/"));
     }
 
     // Each processed entry shows how its job ended: an icon, a tooltip with

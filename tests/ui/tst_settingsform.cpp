@@ -516,6 +516,11 @@ private slots:
         QCOMPARE(request.matchEveryFile, matchEveryFile);
         QCOMPARE(request.initialFolder, QStringLiteral("/opt/fire fly/bin/"));
 
+        // Before anything is picked, where the Firefly field points, or the default place.
+        edit("EXEFile")->setText(QStringLiteral("firefly"));
+        picker->click();
+        QCOMPARE(requests.last().initialFolder, QString());
+
         answers << QStringList{QStringLiteral("/home/ann/chosen file")};
         picker->click();
         QCOMPARE(field->text(), QStringLiteral("/home/ann/chosen file"));
@@ -525,10 +530,10 @@ private slots:
         QCOMPARE(field->text(), QStringLiteral("/home/ann/chosen file"));
         QCOMPARE(notices, QStringList{TSettingsDlg::LineBreakInFileText});
 
-        // Every picker starts where the Firefly field points, or in the default place.
-        edit("EXEFile")->setText(QStringLiteral("firefly"));
-        picker->click();
-        QCOMPARE(requests.last().initialFolder, QString());
+        // Then every picker starts in the folder of the file picked last.
+        edit("EXEFile")->setText(QStringLiteral("/opt/ff/firefly"));
+        button(buttonName == QLatin1String("LibBtn") ? "MolBtn" : "LibBtn")->click();
+        QCOMPARE(requests.last().initialFolder, QStringLiteral("/home/ann/"));
     }
 
     void upDownSteps_data()
