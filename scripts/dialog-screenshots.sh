@@ -9,8 +9,10 @@
 # Cluster page over SSH), settings-hint.png,
 # report.png, about.png, and from a run of the examples with the Firefly
 # stand-in in the main window live.png (the chart during an optimisation),
-# done.png (the processed list with how each job ended) and convergence.png
-# (the Convergence window). The Cluster page asks the cluster named by
+# done.png (the processed list with how each job ended, and the desktop
+# notification of the run's end) and convergence.png
+# (the Convergence window), and with SLURM_CONF set cluster.png (a cluster
+# run: its jobs above the chart). The Cluster page asks the cluster named by
 # SLURM_CONF (scripts/slurm-local.sh start prints one) as it is shown.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -29,4 +31,16 @@ for which in settings settings-other settings-cluster settings-ssh settings-hint
         kill "$shown"' _ "$show" "$which" "$out/$which.png"
     echo "$out/$which.png"
 done
-xvfb-run -a -s "-screen 0 1280x1024x24" "$show" main-run "$out"
+# The run ends with a desktop notification: on a session bus of its own,
+# with Debian's xfce4-notifyd or notification-daemon where one is installed,
+# done.png shows it beside the window.
+notifyd=$(ls /usr/lib/*/xfce4/notifyd/xfce4-notifyd /usr/lib/notification-daemon/notification-daemon 2>/dev/null |
+          head -n 1 || true)
+xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- bash -c '
+    if [ -n "$1" ]; then "$1" >/dev/null 2>&1 & sleep 1; fi
+    "$2" main-run "$3"' _ "$notifyd" "$show" "$out"
+# A cluster run, where SLURM_CONF names a Slurm (scripts/slurm-local.sh start):
+# cluster.png, the jobs of the run above the chart.
+if [ -n "${SLURM_CONF:-}" ]; then
+    xvfb-run -a -s "-screen 0 1280x1024x24" "$show" cluster-run "$out"
+fi

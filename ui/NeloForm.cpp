@@ -596,13 +596,13 @@ void TForm1::setUpJobsView()
     QHeaderView *header = view->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->resizeSection(RunJobsModel::JobColumn, digit * 11);
-    header->resizeSection(RunJobsModel::InputColumn, digit * 16);
+    header->resizeSection(RunJobsModel::InputColumn, digit * 26);
     header->resizeSection(RunJobsModel::StateColumn, metrics.horizontalAdvance(QStringLiteral("ended (OUT_OF_MEMORY)")) + digit);
     header->resizeSection(RunJobsModel::TimeColumn, digit * 9);
     header->resizeSection(RunJobsModel::StepsColumn, digit * 6);
     header->resizeSection(RunJobsModel::GradientColumn, digit * 10);
-    // Job, input and state fit beside the chart; the last column takes what
-    // a wider window leaves.
+    // The chart goes below the table: every column fits the window's width,
+    // and the last one takes what is left.
     header->setStretchLastSection(true);
     // Running jobs first, the longest running on top: the ones a chemist
     // looks at while the day goes on.
@@ -641,8 +641,12 @@ void TForm1::ShowConvergence(const ConvergenceSeries &series, const QString &out
     } else {
         chart->SetOutputFile(outputFile);
         chart->ShowSeries(series);
-        // Only where it fits below the pane at its designed height.
-        if (chart->isHidden() && (!isVisible() || runPanelRoom() >= chart->minimumHeight()))
+        // Only where it fits below the pane at its designed height (and
+        // below the jobs of the run, when they are shown).
+        const int jobs = ui->JobsPanel->isHidden()
+                             ? 0
+                             : ui->JobsPanel->minimumSizeHint().height() + ui->RunPanelLayout->spacing();
+        if (chart->isHidden() && (!isVisible() || runPanelRoom() >= jobs + chart->minimumHeight()))
             chart->show();
     }
     showRunPanel();
@@ -658,32 +662,37 @@ int TForm1::runPanelRoom() const
     return room;
 }
 
-// The panel below the output pane shows while it has something to show; the
-// pane keeps at least its designed height. A window that is not maximised
-// grows by what the panel needs (as far as its screen allows), and gives it
-// back when the panel goes, unless the user has resized it meanwhile.
+// The panel below the output pane shows while it has something to show: the
+// jobs of the run above the chart. The pane keeps at least its designed
+// height. A window that is not maximised grows by what the panel needs (as
+// far as its screen allows), and gives it back when the panel goes, unless
+// the user has resized it meanwhile. The split between pane and panel is
+// set only when the panel's parts change, so a split the user drags stays.
 void TForm1::showRunPanel()
 {
-    const bool wanted = !ui->JobsPanel->isHidden() || !ui->ChartPanel->isHidden();
-    if (wanted == !ui->RunPanel->isHidden())
+    const int parts = (ui->JobsPanel->isHidden() ? 0 : 1) | (ui->ChartPanel->isHidden() ? 0 : 2);
+    if (parts == m_runPanelParts)
         return;
-    ui->RunPanel->setVisible(wanted);
-    if (!wanted) {
+    m_runPanelParts = parts;
+    ui->RunPanel->setVisible(parts != 0);
+    if (parts == 0) {
         if (m_grownBy > 0 && !isMaximized() && !isFullScreen() && height() == m_grownTo)
             resize(width(), height() - m_grownBy);
         m_grownBy = 0;
         return;
     }
-    const int needed = PaneDesignHeight + ui->PaneSplitter->handleWidth() + ui->RunPanel->minimumSizeHint().height();
+    const int panel = ui->RunPanel->minimumSizeHint().height();
+    const int needed = PaneDesignHeight + ui->PaneSplitter->handleWidth() + panel;
     if (isVisible() && !isMaximized() && !isFullScreen() && ui->PaneSplitter->height() < needed) {
         const int room = screen() ? screen()->availableGeometry().height() - frameGeometry().height() : 0;
-        m_grownBy = std::max(0, std::min(needed - ui->PaneSplitter->height(), room));
-        resize(width(), height() + m_grownBy);
+        const int grow = std::max(0, std::min(needed - ui->PaneSplitter->height(), room));
+        resize(width(), height() + grow);
+        m_grownBy += grow;
         m_grownTo = height();
         centralWidget()->layout()->activate();
     }
     const int total = ui->PaneSplitter->height();
-    const int pane = std::max(PaneDesignHeight, total / 2);
+    const int pane = std::max(PaneDesignHeight, std::min(total / 2, total - panel));
     ui->PaneSplitter->setSizes({pane, std::max(0, total - pane)});
 }
 

@@ -190,7 +190,9 @@ private:
     // The folders of the files last picked in Add Input File and Add Output File.
     QString m_inputFolder;
     QString m_outputFolder;
-    // How much showRunPanel made the window taller, to give it back.
+    // What the panel below the pane shows (1 the jobs, 2 the chart), and how
+    // much showRunPanel made the window taller, to give it back.
+    int m_runPanelParts = 0;
     int m_grownBy = 0;
     int m_grownTo = 0;
 };

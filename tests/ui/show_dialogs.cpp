@@ -5,6 +5,7 @@
 //   nelo_show_dialogs convergence OUTPUT
 //   nelo_show_dialogs main-run FOLDER
 //   nelo_show_dialogs main-ssh FOLDER
+//   nelo_show_dialogs cluster-run FOLDER
 //
 // The Cluster page asks the cluster (sinfo) as it is shown: start the local
 // Slurm (scripts/slurm-local.sh) and export its SLURM_CONF to see an answer.
@@ -41,6 +42,7 @@
 #include <QToolTip>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -52,44 +54,76 @@ void shoot(const QString &path)
     std::printf("%s\n", qPrintable(path));
 }
 
-int mainRun(const QString &folder)
+// The main window with the stand-in as Firefly and these inputs queued, in
+// `dir` (the examples are copied there; other inputs must be written there).
+std::unique_ptr<TForm1> demoForm(const QTemporaryDir &dir, const QStringList &inputs,
+                                 const QStringList &arguments = {QStringLiteral("nelo")})
 {
-    QTemporaryDir dir;
-    QFile::copy(QStringLiteral(NELO_EXAMPLES_DIR "/water-optimise.inp"), dir.filePath("water-optimise.inp"));
-    QFile::copy(QStringLiteral(NELO_EXAMPLES_DIR "/methane-energy.inp"), dir.filePath("methane-energy.inp"));
-    QFile::copy(QStringLiteral(NELO_EXAMPLES_DIR "/ammonium-fails.inp"), dir.filePath("ammonium-fails.inp"));
-    // The optimisation again, allowed too few steps.
-    writeFile(dir.filePath("water-two-steps.inp"),
-              readFile(dir.filePath("water-optimise.inp")).replace("NSTEP=30", "NSTEP=2"));
+    for (const QString &input : inputs)
+        QFile::copy(QStringLiteral(NELO_EXAMPLES_DIR "/") + input, dir.filePath(input));
     writeFile(dir.filePath("nelo.INI"), "[Settings]\nEXEFile=/x\nDirList=/tmp\n");
     TForm1::Environment environment;
-    environment.arguments = QStringList{QStringLiteral("nelo"), QStringLiteral("X")};
+    environment.arguments = arguments;
     environment.settingsFile = dir.filePath("nelo.INI");
     environment.trayAvailable = [] { return false; };
-    TForm1 form(environment);
-    form.FormCreate();
+    auto form = std::make_unique<TForm1>(environment);
+    form->FormCreate();
     QDir().mkpath(dir.filePath("work"));
-    setStandinAsFirefly(form.JobSettings(), dir.filePath("work"));
-    for (const char *input : {"water-optimise.inp", "water-two-steps.inp", "methane-energy.inp", "ammonium-fails.inp"})
-        form.AddJob(dir.filePath(input));
-    form.show(); // at its designed size: it grows when the chart comes
-    QTest::qWait(500);
+    setStandinAsFirefly(form->JobSettings(), dir.filePath("work"));
+    for (const QString &input : inputs)
+        form->AddJob(dir.filePath(input));
+    return form;
+}
 
-    // A slow optimisation, shot once its chart has a few steps.
-    qputenv("FIREFLY_STANDIN_PACE", "4");
+// Shows the window at its designed size (it grows when the chart comes),
+// runs the queue and shoots `path` once the chart has `points` steps
+// (`beforeShot` first); whether it did.
+bool runAndShoot(TForm1 &form, std::size_t points, const QString &path, const std::function<void()> &beforeShot = {})
+{
+    form.show();
+    QTest::qWait(500);
     auto *chart = form.findChild<ConvergenceChart *>(QStringLiteral("ChartPanel"));
     bool shot = false;
     QTimer probe;
     QObject::connect(&probe, &QTimer::timeout, [&] {
-        if (!shot && chart->isVisible() && chart->Points().size() >= 4) {
+        if (!shot && chart->isVisible() && chart->Points().size() >= points) {
             shot = true;
-            qputenv("FIREFLY_STANDIN_PACE", "0.3");
-            shoot(folder + QStringLiteral("/live.png"));
+            if (beforeShot)
+                beforeShot();
+            shoot(path);
         }
     });
     probe.start(100);
     form.RunBtnClick();
-    probe.stop();
+    return shot;
+}
+
+// A cluster run (the Slurm of SLURM_CONF, scripts/slurm-local.sh) of the
+// examples, several jobs at once: cluster.png while they run, with the jobs
+// table and the chart below the pane, at the window's designed size.
+int clusterRun(const QString &folder)
+{
+    QTemporaryDir dir; // the local Slurm sees the same files
+    const auto form = demoForm(dir, {"water-optimise.inp", "methane-energy.inp", "ammonium-fails.inp"});
+    form->JobSettings().AddCmdLine = QStringLiteral("--standin-pace=3");
+    form->ClusterSettings().RunOn = TClusterSettings::Where::Slurm;
+    form->ClusterSettings().PollSeconds = 1;
+    return runAndShoot(*form, 3, folder + QStringLiteral("/cluster.png")) ? 0 : 1;
+}
+
+int mainRun(const QString &folder)
+{
+    QTemporaryDir dir;
+    const auto owned = demoForm(dir, {"water-optimise.inp", "water-two-steps.inp", "methane-energy.inp", "ammonium-fails.inp"},
+                                {QStringLiteral("nelo"), QStringLiteral("X")});
+    TForm1 &form = *owned;
+    // The optimisation again, allowed too few steps.
+    writeFile(dir.filePath("water-two-steps.inp"),
+              readFile(dir.filePath("water-optimise.inp")).replace("NSTEP=30", "NSTEP=2"));
+
+    // A slow optimisation, shot once its chart has a few steps.
+    qputenv("FIREFLY_STANDIN_PACE", "4");
+    runAndShoot(form, 4, folder + QStringLiteral("/live.png"), [] { qputenv("FIREFLY_STANDIN_PACE", "0.3"); });
 
     // Older outputs added by hand: the real ones and one that is gone.
     auto *done = form.findChild<QListWidget *>(QStringLiteral("DoneListBox"));
@@ -224,9 +258,11 @@ int main(int argc, char *argv[])
         return mainRun(QString::fromLocal8Bit(argv[2]));
     } else if (which == QLatin1String("main-ssh") && argc > 2) {
         return mainSsh(QString::fromLocal8Bit(argv[2]));
+    } else if (which == QLatin1String("cluster-run") && argc > 2) {
+        return clusterRun(QString::fromLocal8Bit(argv[2]));
     } else {
         std::fprintf(stderr, "usage: nelo_show_dialogs settings|settings-other|settings-cluster|settings-hint|report|about\n"
-                             "       nelo_show_dialogs convergence OUTPUT | main-run FOLDER | main-ssh FOLDER\n");
+                             "       nelo_show_dialogs convergence OUTPUT | main-run FOLDER | main-ssh FOLDER | cluster-run FOLDER\n");
         return 2;
     }
     return dialog->exec();
