@@ -20,6 +20,9 @@ build=${1:-$top/build}
 out=${2:-/tmp/nelo-shots}
 show=$build/tests/ui/nelo_show_dialogs
 [ -x "$show" ] || { echo "build $show first (cmake --build $build --target nelo_show_dialogs)" >&2; exit 1; }
+for tool in xvfb-run import; do
+    command -v "$tool" >/dev/null || { echo "needs $tool (Debian: xvfb, imagemagick)" >&2; exit 1; }
+done
 mkdir -p "$out"
 for which in settings settings-other settings-cluster settings-ssh settings-hint report about; do
     xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '

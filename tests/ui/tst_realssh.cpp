@@ -16,18 +16,26 @@
 
 namespace {
 
-// The askpass window ssh started, once it is there: its X window id.
+// The askpass window ssh started, once it is there: its X window id and the
+// process that shows it, as "ID PID". The X server hands a new client the ids
+// of one that has ended, so the next question's window may well have the id
+// of the last; only its process tells the two apart.
 QString askPassWindow(int ms = 30000)
 {
-    QString id;
+    QString window;
     (void)QTest::qWaitFor([&] {
-        QProcess search;
-        search.start("xdotool", {"search", "--onlyvisible", "--classname", "nelo-askpass"});
-        search.waitForFinished(5000);
-        id = QString::fromLatin1(search.readAllStandardOutput()).section('\n', 0, 0).trimmed();
-        return !id.isEmpty();
+        const auto ask = [](const QStringList &arguments) {
+            QProcess xdotool;
+            xdotool.start("xdotool", arguments);
+            xdotool.waitForFinished(5000);
+            return QString::fromLatin1(xdotool.readAllStandardOutput()).section('\n', 0, 0).trimmed();
+        };
+        const QString id = ask({"search", "--onlyvisible", "--classname", "nelo-askpass"});
+        const QString pid = id.isEmpty() ? QString() : ask({"getwindowpid", id});
+        window = pid.isEmpty() ? QString() : id + ' ' + pid;
+        return !window.isEmpty();
     }, ms);
-    return id;
+    return window;
 }
 
 // Answers ssh's question with real key presses in the askpass window. A
@@ -35,8 +43,9 @@ QString askPassWindow(int ms = 30000)
 bool answer(const QString &text)
 {
     const QString window = askPassWindow();
+    const QString id = window.section(' ', 0, 0);
     for (int attempt = 0; attempt < 4 && !window.isEmpty(); ++attempt) {
-        if (xdotool({"windowfocus", "--sync", window}) && xdotool({"key", "ctrl+a"})
+        if (xdotool({"windowfocus", "--sync", id}) && xdotool({"key", "ctrl+a"})
             && xdotool({"type", "--delay", "20", text}) && xdotool({"key", "Return"})
             && QTest::qWaitFor([&] { return askPassWindow(200) != window; }, 3000))
             return true;
